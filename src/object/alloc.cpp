@@ -1,0 +1,65 @@
+// Constructor allocation, boxing of numbers, freeing, and the object predicates.
+#include <cstring>
+#include <string>
+
+#include "object/export.h"
+#include "object/header.h"
+#include "object/heartbeat.h"
+#include "object/kinds.h"
+#include "object/panic.h"
+
+using namespace quarn::object;
+
+namespace {
+
+[[noreturn]] void invalid_ctor(uint32_t tag, uint32_t fields, uint64_t scalar_bytes) noexcept {
+    std::string message = "invalid constructor allocation (tag " + std::to_string(tag) + ", " +
+                          std::to_string(fields) + " object fields, " +
+                          std::to_string(scalar_bytes) + " scalar bytes)";
+    quarn::internal_panic(message);
+}
+
+// A tag-0 constructor with no object fields holding `bytes` of scalar data.
+template <typename T>
+quarn_object *box_scalar(T value) noexcept {
+    count_heartbeat();
+    quarn_object *o = allocate_object(sizeof(quarn_object) + sizeof(T), 0);
+    std::memcpy(reinterpret_cast<quarn_ctor_object *>(o)->fields, &value, sizeof(T));
+    return o;
+}
+
+}  // namespace
+
+extern "C" quarn_object *quarn_alloc_ctor(uint32_t tag, uint32_t fields,
+                                          uint64_t scalar_bytes) noexcept {
+    // One branch for the three bounds.
+    bool out_of_bounds = (tag > QUARN_MAX_CTOR_TAG) | (fields > QUARN_MAX_CTOR_FIELDS) |
+                         (scalar_bytes > QUARN_MAX_CTOR_SCALAR_BYTES);
+    if (out_of_bounds) [[unlikely]]
+        invalid_ctor(tag, fields, scalar_bytes);
+    count_heartbeat();
+    size_t size = sizeof(quarn_object) + sizeof(quarn_object *) * fields + scalar_bytes;
+    return allocate_object(size, static_cast<uint8_t>(tag), static_cast<uint8_t>(fields));
+}
+
+extern "C" quarn_object *quarn_box_float(double x) noexcept { return box_scalar(x); }
+extern "C" quarn_object *quarn_box_float32(float x) noexcept { return box_scalar(x); }
+extern "C" quarn_object *quarn_box_uint64(uint64_t n) noexcept { return box_scalar(n); }
+extern "C" quarn_object *quarn_box_usize(size_t n) noexcept QUARN_EXPORT_ALIAS(quarn_box_uint64);
+
+extern "C" quarn_object *quarn_box_uint32(uint32_t n) noexcept { return quarn_box(n); }
+
+extern "C" void quarn_free_object(quarn_object *o) noexcept {
+    if (o->tag == QUARN_TAG_BIGNUM) free_bignum_digits(reinterpret_cast<quarn_bignum_object *>(o));
+    deallocate(o);
+}
+
+extern "C" uint8_t quarn_lean_is_scalar(quarn_object *v) noexcept { return quarn_is_scalar(v); }
+
+extern "C" uint8_t quarn_lean_is_exclusive_obj(quarn_object *o) noexcept {
+    return quarn_is_exclusive(o);
+}
+
+extern "C" size_t quarn_lean_ptr_addr(quarn_object *v) noexcept {
+    return reinterpret_cast<size_t>(v);
+}

@@ -1,0 +1,19 @@
+// The internal panic: the one way the runtime ends the process on a broken invariant or an
+// exhausted resource.
+#pragma once
+
+#include <string_view>
+
+namespace quarn {
+
+// Writes "INTERNAL PANIC: " + message + "\n" to standard error, then calls abort() when
+// LEAN_ABORT_ON_PANIC is set (to any value, even empty) or exits with status 1 otherwise.
+// Never returns. Any thread.
+[[noreturn]] void internal_panic(std::string_view message) noexcept;
+
+// The fixed messages that several parts of the runtime raise.
+inline constexpr std::string_view kOutOfMemory = "out of memory";
+inline constexpr std::string_view kIntegerOverflow = "integer overflow in runtime computation";
+inline constexpr std::string_view kUnreachable = "unreachable code has been reached";
+
+}  // namespace quarn

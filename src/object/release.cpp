@@ -1,0 +1,191 @@
+// Releasing objects whose last reference is gone: the cold half of a decrement and the
+// iterative walk that frees everything the object owned.
+#include "object/export.h"
+#include "object/heap.h"
+#include "object/kinds.h"
+#include "object/panic.h"
+
+namespace quarn::object {
+
+namespace {
+
+constexpr uint32_t kFirstCountedMultiThreaded = 0xA0000001u;
+
+// Writes back the size word of an object that the walk used as a stack link.
+inline void restore_size_word(quarn_object *o, size_t size) noexcept {
+    reinterpret_cast<size_t *>(o)[-1] = size;
+}
+
+// Drops the reference that a dying object held on a multi-threaded object; true when it
+// was the last one.
+[[gnu::always_inline]] inline bool drop_shared_reference(quarn_object *o) noexcept {
+    return __atomic_add_fetch(&o->rc, 1, __ATOMIC_ACQ_REL) == 0;
+}
+
+// The objects whose last reference is gone and which still wait to be freed, most recent
+// first. The stack is threaded through the dying objects themselves: each one's size word,
+// which nothing reads again once the object is dying (blocks are freed without their
+// size), links it to the one pushed before it. So the walk never allocates, however wide
+// or deep the graph, and a chain of single children costs two stores per object.
+class DyingObjects {
+public:
+    explicit DyingObjects(quarn_object *first) noexcept : top_(first) { link(first) = nullptr; }
+
+    [[gnu::always_inline]] void push(quarn_object *o) noexcept {
+        link(o) = top_;
+        top_ = o;
+    }
+
+    // The most recently pushed object, or null when none is left.
+    [[gnu::always_inline]] quarn_object *pop() noexcept {
+        quarn_object *o = top_;
+        if (o != nullptr) top_ = link(o);
+        return o;
+    }
+
+private:
+    static quarn_object *&link(quarn_object *o) noexcept {
+        return reinterpret_cast<quarn_object **>(o)[-1];
+    }
+
+    quarn_object *top_;
+};
+
+// Drops the reference that a dying object held on `child`, adding the child to the dying
+// objects when that was its last reference.
+[[gnu::always_inline]] inline void drop_child(quarn_object *child, DyingObjects &dying) noexcept {
+    if (child == nullptr || quarn_is_scalar(child)) return;
+    int32_t rc = quarn_rc_load(child);
+    if (rc > 1) {
+        quarn_rc_store(child, rc - 1);
+    } else if (rc == 1) {
+        dying.push(child);
+    } else if (static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded) {
+        if (drop_shared_reference(child)) dying.push(child);
+    }
+}
+
+// A dropped promise resolves its task (if nothing else did) and lets go of it directly.
+void release_promise_task(quarn_promise_object *promise) noexcept {
+    quarn_task_object *task = promise->result;
+    task_operations().resolve_dropped_promise(task);
+    quarn_dec_ref(&task->header);
+}
+
+// Frees o and everything it owned that has no other reference. o's count is already gone.
+[[gnu::always_inline]] inline void release_walk(quarn_object *first) noexcept {
+    DyingObjects dying(first);
+    auto drop = [&](quarn_object *child)
+                    __attribute__((always_inline)) { drop_child(child, dying); };
+    while (quarn_object *o = dying.pop()) {
+        // Constructors, by far the most common, take the shortest way.
+        if (o->tag <= QUARN_MAX_CTOR_TAG) {
+            auto *ctor = reinterpret_cast<quarn_ctor_object *>(o);
+            for (unsigned i = 0, n = o->other; i < n; ++i) drop(ctor->fields[i]);
+            deallocate(o);
+            continue;
+        }
+        for_each_owned_child(o, drop);
+        switch (o->tag) {
+            case QUARN_TAG_PROMISE:
+                release_promise_task(reinterpret_cast<quarn_promise_object *>(o));
+                deallocate(o);
+                break;
+            case QUARN_TAG_BIGNUM:
+                free_bignum_digits(reinterpret_cast<quarn_bignum_object *>(o));
+                deallocate(o);
+                break;
+            case QUARN_TAG_TASK:
+                // The task manager owns the block from here on; give it back its size word.
+                restore_size_word(o, sizeof(quarn_task_object));
+                task_operations().release(reinterpret_cast<quarn_task_object *>(o));
+                break;
+            case QUARN_TAG_EXTERNAL: {
+                auto *external = reinterpret_cast<quarn_external_object *>(o);
+                external->klass->finalize(external->data);
+                deallocate(o);
+                break;
+            }
+            case QUARN_TAG_STRUCT_ARRAY:
+            case QUARN_TAG_UNUSED:
+                internal_panic(kUnreachable);
+            default:
+                deallocate(o);
+                break;
+        }
+    }
+}
+
+// Before the task manager installs its operations, no task or promise can exist.
+[[noreturn]] void no_task_manager() noexcept { internal_panic(kUnreachable); }
+void missing_release(quarn_task_object *) noexcept { no_task_manager(); }
+quarn_object *missing_marked_child(quarn_task_object *) noexcept { no_task_manager(); }
+void missing_resolve(quarn_task_object *) noexcept { no_task_manager(); }
+
+constexpr TaskOperations kNoTaskOperations = {missing_release, missing_marked_child,
+                                               missing_resolve};
+const TaskOperations *installed_task_operations = &kNoTaskOperations;
+
+}  // namespace
+
+void free_bignum_digits(quarn_bignum_object *big) noexcept {
+    if (big->capacity > 0)
+        free_bytes(big->magnitude.digits);
+}
+
+void install_task_operations(const TaskOperations *operations) noexcept {
+    installed_task_operations = operations;
+}
+
+const TaskOperations &task_operations() noexcept { return *installed_task_operations; }
+
+}  // namespace quarn::object
+
+using namespace quarn::object;
+
+extern "C" void quarn_dec_ref_cold(quarn_object *o) noexcept {
+    int32_t rc = quarn_rc_load(o);
+    if (rc != 1) {
+        bool counted_shared = static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded;
+        if (!counted_shared || !drop_shared_reference(o)) return;
+    }
+    release_walk(o);
+}
+
+extern "C" void quarn_inc_ref_n_cold(quarn_object *o, uint64_t n) noexcept {
+    // Multi-threaded counts move by at most kStep at a time and stop at kSaturated, so that
+    // the test before each step keeps them from wrapping.
+    constexpr uint64_t kStep = 0x10000;
+    constexpr uint32_t kSaturated = 0x90000000u;
+    constexpr int32_t kOverflowed = static_cast<int32_t>(0x80010000u);
+    int32_t rc = quarn_rc_load(o);
+    if (n > kStep) {
+        if (rc > 0) {
+            bool overflows = n > static_cast<uint64_t>(INT32_MAX - rc);
+            quarn_rc_store(o, overflows ? kOverflowed
+                                        : static_cast<int32_t>(static_cast<uint64_t>(rc) + n));
+            return;
+        }
+        while (n > 0) {
+            rc = quarn_rc_load(o);
+            if (static_cast<uint32_t>(rc) <= kSaturated) return;
+            uint64_t step = n < kStep ? n : kStep;
+            __atomic_fetch_sub(&o->rc, static_cast<int32_t>(step), __ATOMIC_RELAXED);
+            n -= step;
+        }
+    } else if (rc > 0) {
+        quarn_rc_store(o, static_cast<int32_t>(static_cast<uint32_t>(rc) + static_cast<uint32_t>(n)));
+    } else if (static_cast<uint32_t>(rc) > kSaturated) {
+        __atomic_fetch_sub(&o->rc, static_cast<int32_t>(n), __ATOMIC_RELAXED);
+    }
+}
+
+extern "C" quarn_object *quarn_lean_void_mk(quarn_object *v) noexcept {
+    quarn_dec(v);
+    return quarn_box(0);
+}
+
+extern "C" quarn_object *quarn_lean_runtime_hold(quarn_object *) noexcept { return quarn_box(0); }
+
+extern "C" quarn_object *quarn_lean_runtime_forget(quarn_object *v) noexcept
+    QUARN_EXPORT_ALIAS(quarn_lean_runtime_hold);

@@ -1,0 +1,39 @@
+#include "string/string_alloc.h"
+
+#include <cstring>
+
+#include "object/header.h"
+#include "object/panic.h"
+
+namespace quarn::string {
+
+namespace {
+// Strings longer than this cannot be allocated with a signed size.
+constexpr size_t kLargestLength = 0x7FFFFFFFFFFFFFCFu;
+}  // namespace
+
+quarn_string_object *allocate_string(size_t capacity) noexcept {
+    if (capacity > kLargestLength + 1) internal_panic(kOutOfMemory);
+    quarn_object *o =
+        object::allocate_object(sizeof(quarn_string_object) + capacity, QUARN_TAG_STRING);
+    auto *s = reinterpret_cast<quarn_string_object *>(o);
+    s->capacity = capacity;
+    return s;
+}
+
+quarn_object *make_string(const char *bytes, size_t n, size_t length) noexcept {
+    if (n > kLargestLength) internal_panic(kOutOfMemory);
+    quarn_string_object *s = allocate_string(n + 1);
+    std::memcpy(s->data, bytes, n);
+    s->data[n] = '\0';
+    s->size = n + 1;
+    s->length = length;
+    return &s->header;
+}
+
+}  // namespace quarn::string
+
+extern "C" quarn_object *quarn_mk_string_unchecked(const char *bytes, size_t n,
+                                                   size_t length) noexcept {
+    return quarn::string::make_string(bytes, n, length);
+}

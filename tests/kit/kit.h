@@ -1,0 +1,98 @@
+/*
+ * The test kit: a stand-in for the compiled Lean program that the runtime calls back into,
+ * and helpers that build values the way compiled code does. C and C++.
+ */
+#ifndef QUARN_TEST_KIT_H
+#define QUARN_TEST_KIT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "quarn/object.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- values -------------------------------------------------------------------------- */
+
+/* A new string holding the UTF-8 text (code points counted). Returns an owned reference. */
+quarn_object *kit_string(const char *text);
+
+/* The text of a string object. Borrows s. */
+const char *kit_cstr(const quarn_object *s);
+
+/* A cons cell (tag 1, head then tail). Consumes head and tail. */
+quarn_object *kit_cons(quarn_object *head, quarn_object *tail);
+
+/* The list of n values, in order. Consumes every item. */
+quarn_object *kit_list(size_t n, quarn_object *const *items);
+
+/* The number of cells of a list. Borrows list. */
+size_t kit_list_length(const quarn_object *list);
+
+/* Option: none is the scalar 0, some v a tag-1 constructor with one field. Consumes v. */
+quarn_object *kit_some(quarn_object *v);
+
+/* Names: a string or numeric component on top of a prefix, with its hash filled in.
+ * Consumes prefix. */
+quarn_object *kit_name_str(quarn_object *prefix, const char *component);
+quarn_object *kit_name_num(quarn_object *prefix, size_t component);
+
+/* ---- the compiled program's exports -------------------------------------------------- */
+
+/*
+ * IO.Error as this kit represents it: a constructor whose tag is the call-back slot of the
+ * export that made it (3 for a user error), with three object fields: the file name (the
+ * scalar 0 when there is none), the error number as a scalar, and the details string.
+ */
+enum {
+    KIT_USER_ERROR = 3,
+    KIT_ALREADY_EXISTS = 5,
+    KIT_ALREADY_EXISTS_FILE = 6,
+    KIT_HARDWARE_FAULT = 7,
+    KIT_ILLEGAL_OPERATION = 8,
+    KIT_INAPPROPRIATE_TYPE = 9,
+    KIT_INAPPROPRIATE_TYPE_FILE = 10,
+    KIT_INTERRUPTED = 11,
+    KIT_INVALID_ARGUMENT = 12,
+    KIT_INVALID_ARGUMENT_FILE = 13,
+    KIT_NO_FILE_OR_DIRECTORY = 14,
+    KIT_NO_SUCH_THING = 15,
+    KIT_NO_SUCH_THING_FILE = 16,
+    KIT_OTHER_ERROR = 17,
+    KIT_PERMISSION_DENIED = 18,
+    KIT_PERMISSION_DENIED_FILE = 19,
+    KIT_PROTOCOL_ERROR = 20,
+    KIT_RESOURCE_BUSY = 21,
+    KIT_RESOURCE_EXHAUSTED = 22,
+    KIT_RESOURCE_EXHAUSTED_FILE = 23,
+    KIT_RESOURCE_VANISHED = 24,
+    KIT_TIME_EXPIRED = 25,
+    KIT_UNSATISFIED_CONSTRAINTS = 26,
+    KIT_UNSUPPORTED_OPERATION = 27
+};
+
+/* Readers of a kit IO.Error. Borrow the error. */
+unsigned kit_error_kind(const quarn_object *error);
+const char *kit_error_file(const quarn_object *error); /* NULL when there is none */
+uint32_t kit_error_number(const quarn_object *error);
+const char *kit_error_details(const quarn_object *error);
+
+/* One of the program's exports: its name and its code. */
+typedef struct {
+    const char *name;
+    void *function;
+} kit_export;
+
+/* The 28 exports in call-back order. */
+extern const kit_export kit_exports[28];
+
+/* Counts of calls to lean_io_eprintln since the start of the process. */
+size_t kit_eprintln_calls(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUARN_TEST_KIT_H */

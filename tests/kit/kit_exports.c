@@ -1,0 +1,150 @@
+/*
+ * The 28 functions a compiled program exports to the runtime, as this kit implements
+ * them. Every argument arrives owned.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#include "kit.h"
+
+static quarn_object *io_ok(quarn_object *value) {
+    quarn_object *r = quarn_alloc_ctor(0, 1, 0);
+    quarn_ctor_set(r, 0, value);
+    return r;
+}
+
+static quarn_object *make_error(unsigned kind, quarn_object *file, uint32_t number,
+                                quarn_object *details) {
+    quarn_object *e = quarn_alloc_ctor(kind, 3, 0);
+    quarn_ctor_set(e, 0, file);
+    quarn_ctor_set(e, 1, quarn_box(number));
+    quarn_ctor_set(e, 2, details);
+    return e;
+}
+
+unsigned kit_error_kind(const quarn_object *error) { return quarn_ptr_tag(error); }
+
+const char *kit_error_file(const quarn_object *error) {
+    const quarn_object *file = quarn_ctor_get(error, 0);
+    return quarn_is_scalar(file) ? NULL : kit_cstr(file);
+}
+
+uint32_t kit_error_number(const quarn_object *error) {
+    return (uint32_t)quarn_unbox(quarn_ctor_get(error, 1));
+}
+
+const char *kit_error_details(const quarn_object *error) {
+    return kit_cstr(quarn_ctor_get(error, 2));
+}
+
+/* "details (error code: N)" or "details (error code: N, file: F)"; a user error is its
+ * message. */
+static quarn_object *io_error_to_string(quarn_object *error) {
+    char text[4096];
+    if (kit_error_kind(error) == KIT_USER_ERROR) {
+        snprintf(text, sizeof text, "%s", kit_error_details(error));
+    } else if (kit_error_file(error) != NULL) {
+        snprintf(text, sizeof text, "%s (error code: %u, file: %s)", kit_error_details(error),
+                 kit_error_number(error), kit_error_file(error));
+    } else {
+        snprintf(text, sizeof text, "%s (error code: %u)", kit_error_details(error),
+                 kit_error_number(error));
+    }
+    quarn_dec(error);
+    return kit_string(text);
+}
+
+/* A stream is a tag-0 constructor around the handle. */
+static quarn_object *stream_of_handle(quarn_object *handle) {
+    quarn_object *stream = quarn_alloc_ctor(0, 1, 0);
+    quarn_ctor_set(stream, 0, handle);
+    return stream;
+}
+
+static size_t eprintln_calls;
+
+size_t kit_eprintln_calls(void) { return eprintln_calls; }
+
+static quarn_object *io_eprintln(quarn_object *text) {
+    const quarn_string_object *s = (const quarn_string_object *)text;
+    fwrite(s->data, 1, s->size - 1, stderr);
+    fputc('\n', stderr);
+    fflush(stderr);
+    __atomic_fetch_add(&eprintln_calls, 1, __ATOMIC_RELAXED);
+    quarn_dec(text);
+    return io_ok(quarn_box(0));
+}
+
+static quarn_object *mk_user_error(quarn_object *message) {
+    return make_error(KIT_USER_ERROR, quarn_box(0), 0, message);
+}
+
+/* EOF carries no number and no file. */
+static quarn_object *mk_eof(quarn_object *unit) {
+    quarn_dec(unit);
+    return make_error(4, quarn_box(0), 0, kit_string("end of file"));
+}
+
+#define KIT_ERROR(kind, name)                                                      \
+    static quarn_object *name(uint32_t number, quarn_object *details) {           \
+        return make_error(kind, quarn_box(0), number, details);                   \
+    }
+#define KIT_FILE_ERROR(kind, name)                                                         \
+    static quarn_object *name(quarn_object *file, uint32_t number, quarn_object *details) { \
+        return make_error(kind, file, number, details);                                   \
+    }
+
+KIT_ERROR(KIT_ALREADY_EXISTS, already_exists)
+KIT_FILE_ERROR(KIT_ALREADY_EXISTS_FILE, already_exists_file)
+KIT_ERROR(KIT_HARDWARE_FAULT, hardware_fault)
+KIT_ERROR(KIT_ILLEGAL_OPERATION, illegal_operation)
+KIT_ERROR(KIT_INAPPROPRIATE_TYPE, inappropriate_type)
+KIT_FILE_ERROR(KIT_INAPPROPRIATE_TYPE_FILE, inappropriate_type_file)
+KIT_FILE_ERROR(KIT_INTERRUPTED, interrupted)
+KIT_ERROR(KIT_INVALID_ARGUMENT, invalid_argument)
+KIT_FILE_ERROR(KIT_INVALID_ARGUMENT_FILE, invalid_argument_file)
+KIT_FILE_ERROR(KIT_NO_FILE_OR_DIRECTORY, no_file_or_directory)
+KIT_ERROR(KIT_NO_SUCH_THING, no_such_thing)
+KIT_FILE_ERROR(KIT_NO_SUCH_THING_FILE, no_such_thing_file)
+KIT_ERROR(KIT_OTHER_ERROR, other_error)
+KIT_ERROR(KIT_PERMISSION_DENIED, permission_denied)
+KIT_FILE_ERROR(KIT_PERMISSION_DENIED_FILE, permission_denied_file)
+KIT_ERROR(KIT_PROTOCOL_ERROR, protocol_error)
+KIT_ERROR(KIT_RESOURCE_BUSY, resource_busy)
+KIT_ERROR(KIT_RESOURCE_EXHAUSTED, resource_exhausted)
+KIT_FILE_ERROR(KIT_RESOURCE_EXHAUSTED_FILE, resource_exhausted_file)
+KIT_ERROR(KIT_RESOURCE_VANISHED, resource_vanished)
+KIT_ERROR(KIT_TIME_EXPIRED, time_expired)
+KIT_ERROR(KIT_UNSATISFIED_CONSTRAINTS, unsatisfied_constraints)
+KIT_ERROR(KIT_UNSUPPORTED_OPERATION, unsupported_operation)
+
+const kit_export kit_exports[28] = {
+    {"lean_io_error_to_string", (void *)io_error_to_string},
+    {"lean_stream_of_handle", (void *)stream_of_handle},
+    {"lean_io_eprintln", (void *)io_eprintln},
+    {"lean_mk_io_user_error", (void *)mk_user_error},
+    {"lean_mk_io_error_eof", (void *)mk_eof},
+    {"lean_mk_io_error_already_exists", (void *)already_exists},
+    {"lean_mk_io_error_already_exists_file", (void *)already_exists_file},
+    {"lean_mk_io_error_hardware_fault", (void *)hardware_fault},
+    {"lean_mk_io_error_illegal_operation", (void *)illegal_operation},
+    {"lean_mk_io_error_inappropriate_type", (void *)inappropriate_type},
+    {"lean_mk_io_error_inappropriate_type_file", (void *)inappropriate_type_file},
+    {"lean_mk_io_error_interrupted", (void *)interrupted},
+    {"lean_mk_io_error_invalid_argument", (void *)invalid_argument},
+    {"lean_mk_io_error_invalid_argument_file", (void *)invalid_argument_file},
+    {"lean_mk_io_error_no_file_or_directory", (void *)no_file_or_directory},
+    {"lean_mk_io_error_no_such_thing", (void *)no_such_thing},
+    {"lean_mk_io_error_no_such_thing_file", (void *)no_such_thing_file},
+    {"lean_mk_io_error_other_error", (void *)other_error},
+    {"lean_mk_io_error_permission_denied", (void *)permission_denied},
+    {"lean_mk_io_error_permission_denied_file", (void *)permission_denied_file},
+    {"lean_mk_io_error_protocol_error", (void *)protocol_error},
+    {"lean_mk_io_error_resource_busy", (void *)resource_busy},
+    {"lean_mk_io_error_resource_exhausted", (void *)resource_exhausted},
+    {"lean_mk_io_error_resource_exhausted_file", (void *)resource_exhausted_file},
+    {"lean_mk_io_error_resource_vanished", (void *)resource_vanished},
+    {"lean_mk_io_error_time_expired", (void *)time_expired},
+    {"lean_mk_io_error_unsatisfied_constraints", (void *)unsatisfied_constraints},
+    {"lean_mk_io_error_unsupported_operation", (void *)unsupported_operation},
+};
