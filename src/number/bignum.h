@@ -1,4 +1,5 @@
-// Reading the magnitude of a big-number object, whichever form it is in.
+// The big-number object: reading its magnitude, whichever form it is in, and making the
+// one-digit inline form.
 #pragma once
 
 #include <cstddef>
@@ -33,5 +34,9 @@ inline bool equal_values(const quarn_bignum_object *a, const quarn_bignum_object
     DigitView x = magnitude_of(a), y = magnitude_of(b);
     return x.count == y.count && std::memcmp(x.digits, y.digits, x.count * sizeof(uint64_t)) == 0;
 }
+
+// A new big number in the inline form holding one non-zero digit, with the given sign.
+// Counts a heartbeat. Returns an owned reference.
+quarn_object *make_one_digit(uint64_t digit, uint8_t sign) noexcept;
 
 }  // namespace quarn::number
