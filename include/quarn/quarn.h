@@ -34,5 +34,7 @@
 #define QUARN_QUARN_H
 
 #include "object.h"
+#include "io.h"
+#include "startup.h"
 
 #endif /* QUARN_QUARN_H */

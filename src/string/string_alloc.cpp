@@ -4,6 +4,7 @@
 
 #include "object/header.h"
 #include "object/panic.h"
+#include "string/utf8.h"
 
 namespace quarn::string {
 
@@ -29,6 +30,10 @@ quarn_object *make_string(const char *bytes, size_t n, size_t length) noexcept {
     s->size = n + 1;
     s->length = length;
     return &s->header;
+}
+
+quarn_object *make_string_from_utf8(const char *bytes, size_t n) noexcept {
+    return make_string(bytes, n, count_code_points(bytes, n));
 }
 
 }  // namespace quarn::string

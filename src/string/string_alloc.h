@@ -16,4 +16,8 @@ quarn_string_object *allocate_string(size_t capacity) noexcept;
 // the given code-point count. The bytes are trusted, not validated.
 quarn_object *make_string(const char *bytes, size_t n, size_t length) noexcept;
 
+// A new string holding a copy of n bytes known to be well-formed UTF-8, its code points
+// counted by their lead bytes.
+quarn_object *make_string_from_utf8(const char *bytes, size_t n) noexcept;
+
 }  // namespace quarn::string

@@ -88,6 +88,9 @@ typedef struct {
 /* The 28 exports in call-back order. */
 extern const kit_export kit_exports[28];
 
+/* Registers the 28 exports with the runtime, as a compiled program does at start-up. */
+void kit_register_exports(void);
+
 /* Counts of calls to lean_io_eprintln since the start of the process. */
 size_t kit_eprintln_calls(void);
 

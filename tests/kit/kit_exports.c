@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "kit.h"
+#include "quarn/io.h"
 
 static quarn_object *io_ok(quarn_object *value) {
     quarn_object *r = quarn_alloc_ctor(0, 1, 0);
@@ -148,3 +149,7 @@ const kit_export kit_exports[28] = {
     {"lean_mk_io_error_unsatisfied_constraints", (void *)unsatisfied_constraints},
     {"lean_mk_io_error_unsupported_operation", (void *)unsupported_operation},
 };
+
+void kit_register_exports(void) {
+    for (size_t i = 0; i < 28; ++i) quarn_register_export(kit_exports[i].name, kit_exports[i].function);
+}

@@ -25,5 +25,7 @@ int main(int argc, char **argv) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     // Panics are expected to exit with status 1 unless a test asks for abort().
     unsetenv("LEAN_ABORT_ON_PANIC");
+    // Like a compiled program, register the exports before anything needs them.
+    kit_register_exports();
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,12 @@
+// The calling thread's stack backtrace, as text lines for panic reports.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quarn::startup {
+
+// One line per frame, innermost first, without line feeds.
+std::vector<std::string> capture_backtrace() noexcept;
+
+}  // namespace quarn::startup
