@@ -1,0 +1,25 @@
+#include "array/sarray_alloc.h"
+
+#include <cstring>
+
+#include "object/checked_math.h"
+#include "object/header.h"
+
+namespace quarn::array {
+
+quarn_sarray_object *allocate_sarray(uint8_t element_size, size_t size, size_t capacity) noexcept {
+    size_t bytes = checked_add(checked_mul(capacity, element_size), sizeof(quarn_sarray_object));
+    auto *a = reinterpret_cast<quarn_sarray_object *>(
+        object::allocate_object(bytes, QUARN_TAG_SCALAR_ARRAY, element_size));
+    a->size = size;
+    a->capacity = capacity;
+    return a;
+}
+
+quarn_object *make_byte_array(const void *bytes, size_t n) noexcept {
+    quarn_sarray_object *a = allocate_sarray(1, n, n);
+    if (n != 0) std::memcpy(a->data, bytes, n);
+    return &a->header;
+}
+
+}  // namespace quarn::array
