@@ -1,0 +1,97 @@
+#include "io/io_error.h"
+
+#include <cassert>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "io/error_table.h"
+#include "io/export_table.h"
+#include "io/io_result.h"
+#include "object/panic.h"
+#include "string/string_alloc.h"
+
+namespace quarn::io {
+
+namespace {
+
+using detail::ErrorGroup;
+
+// "Unknown system error -N" texts, built once per code and kept for the life of the process.
+std::string_view unknown_error_text(int negative_code) {
+    static std::mutex lock;
+    static std::unordered_map<int, std::string> texts;
+    std::scoped_lock guard(lock);
+    auto [entry, inserted] = texts.try_emplace(negative_code);
+    if (inserted) entry->second = "Unknown system error " + std::to_string(negative_code);
+    return entry->second;
+}
+
+quarn_object *details_string(int negative_code) noexcept {
+    std::optional<std::string_view> stored = detail::details_of_code(negative_code);
+    std::string_view text = stored ? *stored : unknown_error_text(negative_code);
+    return string::make_string(text.data(), text.size(), text.size());
+}
+
+// Builds the error of a group through the program's constructor: the file variant when a
+// file name is present and the group has one, the plain one otherwise.
+quarn_object *make_error(ErrorGroup group, int e, int negative_code, quarn_object *file) noexcept {
+    const detail::GroupExports &exports = detail::exports_of(group);
+    auto number = static_cast<uint32_t>(e);
+    if (file != nullptr && exports.with_file)
+        return call_export(*exports.with_file, file, number, details_string(negative_code));
+    if (!exports.plain) {
+        internal_panic("an `IO.Error." + std::string(exports.lean_name) +
+                       "` error requires a file name");
+    }
+    if (file != nullptr) quarn_dec(file);
+    return call_export(*exports.plain, number, details_string(negative_code));
+}
+
+}  // namespace
+
+quarn_object *error_from_errno(int e, quarn_object *file) noexcept {
+    assert(e > 0);
+    int representative = detail::representative_of(e);
+    return make_error(detail::group_of(representative), e, -representative, file);
+}
+
+quarn_object *error_from_code(int negative_code, quarn_object *file) noexcept {
+    assert(negative_code < 0);
+    int e = -negative_code;
+    return make_error(detail::group_of(e), e, negative_code, file);
+}
+
+quarn_object *error_result_from_errno(int e, quarn_object *file) noexcept {
+    return io_error(error_from_errno(e, file));
+}
+
+quarn_object *error_result_from_failure(const std::error_code &failure, quarn_object *file) noexcept {
+    const std::error_category &category = failure.category();
+    bool has_os_number = category == std::system_category() || category == std::generic_category();
+    if (!has_os_number || failure.value() <= 0)
+        internal_panic("I/O error without an OS error code: " + failure.message());
+    return error_result_from_errno(failure.value(), file);
+}
+
+quarn_object *user_error_result(std::string_view message) noexcept {
+    quarn_object *text = string::make_string_from_utf8(message.data(), message.size());
+    return io_error(call_export(Export::mk_io_user_error, text));
+}
+
+quarn_object *nul_path_error_result(quarn_object *path) noexcept {
+    static constexpr std::string_view kDetails = "string contains NUL bytes";
+    quarn_object *details = string::make_string(kDetails.data(), kDetails.size(), kDetails.size());
+    return io_error(call_export(Export::invalid_argument_file, path, 22, details));
+}
+
+std::string error_to_text(quarn_object *error) noexcept {
+    quarn_inc(error);
+    quarn_object *text = call_export(Export::io_error_to_string, error);
+    auto *s = reinterpret_cast<quarn_string_object *>(text);
+    std::string result(s->data, s->size - 1);
+    quarn_dec(text);
+    return result;
+}
+
+}  // namespace quarn::io
