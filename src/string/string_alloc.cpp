@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "object/checked_math.h"
 #include "object/header.h"
 #include "object/panic.h"
 #include "string/utf8.h"
@@ -11,13 +12,22 @@ namespace quarn::string {
 namespace {
 // Strings longer than this cannot be allocated with a signed size.
 constexpr size_t kLargestLength = 0x7FFFFFFFFFFFFFCFu;
+
+// A new string of the given capacity holding a copy of s's size bytes and its length.
+quarn_string_object *copy_with_capacity(const quarn_string_object *s, size_t capacity) noexcept {
+    quarn_string_object *copy = allocate_string(capacity);
+    std::memcpy(copy->data, s->data, s->size);
+    copy->size = s->size;
+    copy->length = s->length;
+    return copy;
+}
 }  // namespace
 
 quarn_string_object *allocate_string(size_t capacity) noexcept {
     if (capacity > kLargestLength + 1) internal_panic(kOutOfMemory);
     quarn_object *o =
         object::allocate_object(sizeof(quarn_string_object) + capacity, QUARN_TAG_STRING);
-    auto *s = reinterpret_cast<quarn_string_object *>(o);
+    auto *s = as_string(o);
     s->capacity = capacity;
     return s;
 }
@@ -34,6 +44,19 @@ quarn_object *make_string(const char *bytes, size_t n, size_t length) noexcept {
 
 quarn_object *make_string_from_utf8(const char *bytes, size_t n) noexcept {
     return make_string(bytes, n, count_code_points(bytes, n));
+}
+
+quarn_string_object *string_grow(quarn_string_object *s, size_t extra) noexcept {
+    size_t needed = checked_add(s->size, extra);
+    if (quarn_is_exclusive(&s->header)) {
+        if (s->capacity >= needed) return s;
+        quarn_string_object *grown = copy_with_capacity(s, checked_add(needed, s->capacity));
+        object::deallocate(&s->header);
+        return grown;
+    }
+    quarn_string_object *copy = copy_with_capacity(s, checked_mul(needed, 2));
+    quarn_dec_ref(&s->header);
+    return copy;
 }
 
 }  // namespace quarn::string
