@@ -94,22 +94,35 @@ extern "C" uint8_t quarn_lean_string_validate_utf8(quarn_object *bytes) noexcept
     return is_valid_utf8(reinterpret_cast<const char *>(a->data), a->size);
 }
 
-extern "C" quarn_object *quarn_lean_string_push(quarn_object *o, uint32_t c) noexcept {
-    quarn_string_object *s = as_string(o);
-    if (!quarn_is_exclusive(o) || s->capacity - s->size < kPushReserve) [[unlikely]]
+namespace {
+
+// Every push that is not an ASCII character onto an exclusive string with room to spare.
+[[gnu::noinline]] quarn_object *push_slow(quarn_string_object *s, uint32_t c) noexcept {
+    if (!quarn_is_exclusive(&s->header) || s->capacity - s->size < kPushReserve)
         s = string_grow(s, kPushReserve);
     char *end = s->data + s->size - 1;
-    size_t k;
-    if (c < 0x80) {
-        end[0] = static_cast<char>(c);
-        k = 1;
-    } else {
-        k = encode_char(c, end);
-    }
+    size_t k = encode_char(c, end);
     end[k] = '\0';
     s->size += k;
     s->length += 1;
     return &s->header;
+}
+
+}  // namespace
+
+// The common case costs a handful of instructions: an ASCII character and the terminator
+// go in as one two-byte store, and anything else is a tail call.
+extern "C" quarn_object *quarn_lean_string_push(quarn_object *o, uint32_t c) noexcept {
+    quarn_string_object *s = as_string(o);
+    size_t size = s->size;
+    if (quarn_is_exclusive(o) && s->capacity - size >= kPushReserve && c < 0x80) [[likely]] {
+        auto char_and_terminator = static_cast<uint16_t>(c);  // little-endian: c, then 0
+        std::memcpy(s->data + size - 1, &char_and_terminator, 2);
+        s->size = size + 1;
+        s->length += 1;
+        return o;
+    }
+    return push_slow(s, c);
 }
 
 extern "C" quarn_object *quarn_lean_string_append(quarn_object *o, quarn_object *t) noexcept {

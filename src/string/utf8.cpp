@@ -95,29 +95,33 @@ Utf8Prefix finish_bytewise(const char *bytes, size_t n, size_t start, size_t cha
 // character starts. With kCount the characters are counted on the way: every byte that is
 // not a continuation byte starts one.
 template <bool kCount>
-Utf8Prefix scan(const char *text, size_t n) noexcept {
+[[gnu::always_inline]] inline Utf8Prefix scan(const char *text, size_t n) noexcept {
     auto *p = reinterpret_cast<const uint8_t *>(text);
     size_t i = 0, characters = 0;
     uint64_t state = kAccept;
-    while (true) {
-        if (in_state(state, kAccept)) {
+    while (n - i >= 8) {
+        uint64_t w = load_word(p + i);
+        if ((w & kHighBits) == 0 && in_state(state, kAccept)) {
+            // A run of ASCII: whole words, four at a time while they last. Text that mixes
+            // in other characters seldom has a whole word of ASCII, so this test is
+            // predictable both ways.
             size_t run_start = i;
-            while (n - i >= 32) {
-                uint64_t any = load_word(p + i) | load_word(p + i + 8) | load_word(p + i + 16) |
-                               load_word(p + i + 24);
-                if ((any & kHighBits) != 0) break;
+            i += 8;
+            while (n - i >= 32 && ((load_word(p + i) | load_word(p + i + 8) | load_word(p + i + 16) |
+                                    load_word(p + i + 24)) & kHighBits) == 0)
                 i += 32;
-            }
+            while (n - i >= 8 && (load_word(p + i) & kHighBits) == 0) i += 8;
             if (kCount) characters += i - run_start;
+            continue;
         }
-        if (n - i < 8) break;
         uint64_t before = state;
-        for (size_t k = 0; k < 8; ++k) state = step(state, p[i + k]);
+#pragma GCC unroll 8
+        for (unsigned k = 0; k < 64; k += 8) state = step(state, static_cast<uint8_t>(w >> k));
         if (in_state(state, kError)) {
             state = before;
             break;
         }
-        if (kCount) characters += 8 - continuation_bytes(load_word(p + i));
+        if (kCount) characters += 8 - continuation_bytes(w);
         i += 8;
     }
     // i ends a word that left the automaton in `state`: at a boundary, or inside a character
