@@ -200,19 +200,27 @@ extern "C" quarn_object *quarn_lean_array_set(quarn_object *a, quarn_object *i,
     return quarn_lean_array_uset(a, *index, v);
 }
 
-extern "C" quarn_object *quarn_lean_array_push(quarn_object *a, quarn_object *v) noexcept {
-    quarn_array_object *array = as_array(a);
-    if (quarn_is_exclusive(a)) [[likely]] {
-        if (array->size == array->capacity) [[unlikely]]
-            array = copy_exclusive(array, grown_capacity(array->capacity));
-    } else {
-        // A shared array at least half full is copied with room to grow.
-        size_t capacity = array->capacity;
-        bool grow = array->size >= capacity - array->size;
-        array = copy_exclusive(array, grow ? grown_capacity(capacity) : capacity);
-    }
+namespace {
+
+// Push onto a full exclusive array, which grows, or onto a shared one, which is copied and
+// grows too when at least half full.
+[[gnu::noinline]] quarn_object *push_with_copy(quarn_array_object *array, quarn_object *v) noexcept {
+    size_t capacity = array->capacity;
+    bool grow = quarn_is_exclusive(&array->header) || array->size >= capacity - array->size;
+    array = copy_exclusive(array, grow ? grown_capacity(capacity) : capacity);
     array->data[array->size++] = v;
     return &array->header;
+}
+
+}  // namespace
+
+extern "C" quarn_object *quarn_lean_array_push(quarn_object *a, quarn_object *v) noexcept {
+    quarn_array_object *array = as_array(a);
+    if (quarn_is_exclusive(a) && array->size < array->capacity) [[likely]] {
+        array->data[array->size++] = v;
+        return a;
+    }
+    return push_with_copy(array, v);
 }
 
 extern "C" quarn_object *quarn_lean_array_pop(quarn_object *a) noexcept {

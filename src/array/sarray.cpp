@@ -84,14 +84,26 @@ quarn_object *checked_set(quarn_object *a, quarn_object *i, T v) noexcept {
     return unchecked_set<T>(a, *index, v);
 }
 
+// Push asks for room for one more element (doubling when full), then for exclusivity.
 template <typename T>
-quarn_object *push(quarn_object *a, T v) noexcept {
-    quarn_sarray_object *array = as_sarray(a);
+[[gnu::noinline]] quarn_object *push_with_copy(quarn_sarray_object *array, T v) noexcept {
     array = ensure_capacity(array, quarn::checked_add(array->size, 1), false);
     array = ensure_exclusive(array);
     store<T>(array, array->size, v);
     array->size += 1;
     return &array->header;
+}
+
+// The common case, an exclusive array with room, stays free of the copying paths.
+template <typename T>
+inline quarn_object *push(quarn_object *a, T v) noexcept {
+    quarn_sarray_object *array = as_sarray(a);
+    if (quarn_is_exclusive(a) && array->size < array->capacity) [[likely]] {
+        store<T>(array, array->size, v);
+        array->size += 1;
+        return a;
+    }
+    return push_with_copy<T>(array, v);
 }
 
 // The bytes a byte slice covers. Its bounds are cut to the array so that a malformed slice
