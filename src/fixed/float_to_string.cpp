@@ -27,8 +27,8 @@ constexpr int kPowers = kLargestExponent / 32 + 1;
 // 2^(32 j) for j = 0 .. kPowers - 1 in base 10^9, least significant limb first, all powers
 // in one array.
 struct PowerTable {
-    static constexpr size_t kMaxLimbs = 40;
-    static constexpr size_t kTotalLimbs = 600;
+    static constexpr size_t kMaxLimbs = 33;     // 2^960 has 290 digits
+    static constexpr size_t kTotalLimbs = 514;
     uint32_t limbs[kTotalLimbs] = {};
     uint16_t offset[kPowers] = {};
     uint8_t length[kPowers] = {};
@@ -42,6 +42,7 @@ constexpr PowerTable make_power_table() {
         table.offset[j] = static_cast<uint16_t>(used);
         table.length[j] = static_cast<uint8_t>(length);
         for (size_t i = 0; i < length; ++i) table.limbs[used++] = power[i];
+        if (j + 1 == kPowers) break;
         uint64_t carry = 0;  // power *= 2^32
         for (size_t i = 0; i < length; ++i) {
             uint64_t t = (uint64_t{power[i]} << 32) + carry;
@@ -57,8 +58,9 @@ constexpr PowerTable make_power_table() {
 }
 
 constexpr PowerTable kPowersOfTwo = make_power_table();
-static_assert(kPowersOfTwo.offset[kPowers - 1] + kPowersOfTwo.length[kPowers - 1] <=
+static_assert(kPowersOfTwo.offset[kPowers - 1] + kPowersOfTwo.length[kPowers - 1] ==
               PowerTable::kTotalLimbs);
+static_assert(kPowersOfTwo.length[kPowers - 1] == PowerTable::kMaxLimbs);
 
 // "00" "01" ... "99": two digits per table step.
 constexpr std::array<char, 200> make_digit_pairs() {

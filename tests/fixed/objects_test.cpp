@@ -146,33 +146,4 @@ TEST_F(ObjectsTest, ScalebBorrowsItsBigExponent) {
     quarn_dec(tiny);
 }
 
-// The integer rules at their edges, as examples (the differential test covers them all).
-TEST(FixedExamples, DivisionShiftsAndConversionsAtTheirEdges) {
-    EXPECT_EQ(quarn_lean_uint8_div(7, 0), 0);
-    EXPECT_EQ(quarn_lean_uint8_mod(7, 0), 7);
-    EXPECT_EQ(quarn_lean_int8_div(-128, -1), -128);
-    EXPECT_EQ(quarn_lean_int8_mod(-128, -1), 0);
-    EXPECT_EQ(quarn_lean_int8_mod(-7, 2), -1);
-    EXPECT_EQ(quarn_lean_int64_div(std::numeric_limits<int64_t>::min(), -1),
-              std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(quarn_lean_uint8_shift_left(1, 9), 2);
-    EXPECT_EQ(quarn_lean_int8_shift_right(-128, 7), -1);
-    EXPECT_EQ(quarn_lean_int32_shift_right(std::numeric_limits<int32_t>::min(), -1), -1)
-        << "a count of -1 shifts by 31";
-    EXPECT_EQ(quarn_lean_int8_abs(-128), -128);
-    EXPECT_EQ(quarn_lean_uint8_log2(0), 0);
-    EXPECT_EQ(quarn_lean_uint64_log2(uint64_t{1} << 63), 63u);
-    EXPECT_EQ(quarn_lean_float_to_uint8(-0.5), 0);
-    EXPECT_EQ(quarn_lean_float_to_uint8(300.0), 255);
-    EXPECT_EQ(quarn_lean_float_to_uint8(std::nan("")), 0);
-    EXPECT_EQ(quarn_lean_float_to_int8(-128.5), -128);
-    EXPECT_EQ(quarn_lean_float_to_int64(1e300), std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(quarn_lean_float_to_isize(-1e300), std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(quarn_lean_float_to_bits(-std::nan("")), 0x7FF8000000000000u);
-    EXPECT_EQ(quarn_lean_float_to_bits(quarn_lean_float_of_bits(0x7FF0000000000001u)),
-              0x7FF8000000000000u);
-    EXPECT_FALSE(quarn_lean_float_beq(std::nan(""), std::nan("")));
-    EXPECT_TRUE(quarn_lean_float_beq(0.0, -0.0));
-}
-
 }  // namespace
