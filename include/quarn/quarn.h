@@ -34,6 +34,8 @@
 #define QUARN_QUARN_H
 
 #include "object.h"
+#include "array.h"
+#include "fixed.h"
 #include "io.h"
 #include "startup.h"
 
