@@ -33,7 +33,7 @@ Value checked(Value v) noexcept {
 }
 
 // Drops a value that came out of a cell, if there was one.
-void release(Value v) noexcept {
+[[gnu::always_inline]] inline void release(Value v) noexcept {
     if (v != nullptr) quarn_dec(v);
 }
 
@@ -43,7 +43,7 @@ Value exchange(quarn_ref_object *cell, Value v) noexcept {
 
 // Takes the value out of a shared cell, waiting while another operation holds it or while
 // the cell is empty. Leaves the cell null: the caller owns the value.
-Value take_shared(quarn_ref_object *cell) noexcept {
+[[gnu::noinline]] Value take_shared(quarn_ref_object *cell) noexcept {
     SpinWait wait;
     for (;;) {
         if (Value v = exchange(cell, nullptr)) return v;
@@ -56,14 +56,14 @@ Value take_shared(quarn_ref_object *cell) noexcept {
 // is released here, so that every value leaves the cell exactly once.
 void put_back_shared(quarn_ref_object *cell, Value v) noexcept { release(exchange(cell, v)); }
 
-Value get_shared(quarn_ref_object *cell) noexcept {
+[[gnu::noinline]] Value get_shared(quarn_ref_object *cell) noexcept {
     Value v = take_shared(cell);
     quarn_inc(v);
     put_back_shared(cell, v);
     return v;
 }
 
-void set_shared(quarn_ref_object *cell, Value v) noexcept {
+[[gnu::noinline]] void set_shared(quarn_ref_object *cell, Value v) noexcept {
     quarn_mark_mt(v);
     release(exchange(cell, v));
 }
@@ -73,7 +73,7 @@ void set_shared(quarn_ref_object *cell, Value v) noexcept {
 // null, the first exchange stores the new value, and the second takes that same value
 // back out as the "old" one, so the caller and the cell would share one reference that
 // the getter's put-back then releases.
-Value swap_shared(quarn_ref_object *cell, Value v) noexcept {
+[[gnu::noinline]] Value swap_shared(quarn_ref_object *cell, Value v) noexcept {
     quarn_mark_mt(v);
     Value old = take_shared(cell);
     put_back_shared(cell, v);

@@ -1,7 +1,6 @@
 // Application of closures to arguments: under-application makes a bigger closure, exact
 // application calls the code, over-application calls it and applies the result to the rest.
 #include <cassert>
-#include <cstring>
 
 #include "closure/closure.h"
 #include "object/heap.h"
@@ -32,19 +31,34 @@ private:
     Value *slots_;
 };
 
-// Copies the fixed arguments of c to `to`, adding a reference to each: c keeps its own.
-void copy_fixed_shared(const quarn_closure_object *c, Value *to) noexcept {
-    for (unsigned i = 0, n = c->fixed; i < n; ++i) {
-        quarn_inc(c->args[i]);
-        to[i] = c->args[i];
-    }
+// A handful of words, copied in place rather than through a call of memcpy.
+[[gnu::always_inline]] inline void copy_values(Value *to, const Value *from, size_t n) noexcept {
+#pragma GCC unroll 0
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
-// Moves the fixed arguments of an exclusive closure to `to` and frees its block: the
-// references it held now belong to `to`.
-void move_fixed_and_free(quarn_closure_object *c, Value *to) noexcept {
-    std::memcpy(to, c->args, sizeof(Value) * c->fixed);
-    object::deallocate(&c->header);
+// Adds a reference to each fixed argument of c, which keeps its own.
+void share_fixed(const quarn_closure_object *c) noexcept {
+    for (unsigned i = 0, n = c->fixed; i < n; ++i) quarn_inc(c->args[i]);
+}
+
+// Before an exact call: true when the closure is used once and its fixed arguments can be
+// handed to the code as they are; otherwise each gets a reference of its own. Above 16
+// arguments the closure always keeps its own.
+[[gnu::always_inline]] inline bool hand_over_fixed(quarn_closure_object *c) noexcept {
+    bool moved = quarn_is_exclusive(&c->header) && c->arity <= kMaxRegisterArity;
+    if (!moved) share_fixed(c);
+    return moved;
+}
+
+// After an exact call: a closure whose fixed arguments were moved is freed without
+// looking at them; any other loses the reference the caller gave.
+[[gnu::always_inline]] inline void release_applied(quarn_closure_object *c, bool moved) noexcept {
+    if (moved) {
+        object::deallocate(&c->header);
+    } else {
+        quarn_dec_ref(&c->header);
+    }
 }
 
 // total == arity: one call of the code. Consumes f and the n arguments.
@@ -52,21 +66,11 @@ Value apply_exact(quarn_closure_object *f, size_t n, Value *args) noexcept {
     unsigned arity = f->arity, fixed = f->fixed;
     CallArguments call(arity);
     Value *slots = call.slots();
-    // A closure used once gives its fixed arguments away instead of counting them up and
-    // down. Above 16 arguments the code gets an array and the closure is kept to the end.
-    bool exclusive = quarn_is_exclusive(&f->header) && arity <= kMaxRegisterArity;
-    if (exclusive) {
-        std::memcpy(slots, f->args, sizeof(Value) * fixed);
-    } else {
-        copy_fixed_shared(f, slots);
-    }
-    std::memcpy(slots + fixed, args, sizeof(Value) * n);
+    bool moved = hand_over_fixed(f);
+    copy_values(slots, f->args, fixed);
+    copy_values(slots + fixed, args, n);
     Value result = call_code(f->code, arity, slots);
-    if (exclusive) {
-        object::deallocate(&f->header);
-    } else {
-        quarn_dec_ref(&f->header);
-    }
+    release_applied(f, moved);
     return result;
 }
 
@@ -74,24 +78,26 @@ Value apply_exact(quarn_closure_object *f, size_t n, Value *args) noexcept {
 Value apply_under(quarn_closure_object *f, size_t n, Value *args) noexcept {
     unsigned fixed = f->fixed;
     quarn_closure_object *g = allocate_closure(f->code, f->arity, fixed + static_cast<unsigned>(n));
+    copy_values(g->args, f->args, fixed);
+    copy_values(g->args + fixed, args, n);
     if (quarn_is_exclusive(&f->header)) {
-        move_fixed_and_free(f, g->args);
+        object::deallocate(&f->header);  // its references now belong to g
     } else {
-        copy_fixed_shared(f, g->args);
+        share_fixed(f);
         quarn_dec_ref(&f->header);
     }
-    std::memcpy(g->args + fixed, args, sizeof(Value) * n);
     return &g->header;
 }
 
 // total > arity: calls the code with the fixed arguments of f and the first arguments it
 // still needs; consumes f and those arguments. No exclusive shortcut on this path.
 Value call_with_first(quarn_closure_object *f, size_t needed, Value *args) noexcept {
-    unsigned arity = f->arity;
+    unsigned arity = f->arity, fixed = f->fixed;
     CallArguments call(arity);
     Value *slots = call.slots();
-    copy_fixed_shared(f, slots);
-    std::memcpy(slots + f->fixed, args, sizeof(Value) * needed);
+    share_fixed(f);
+    copy_values(slots, f->args, fixed);
+    copy_values(slots + fixed, args, needed);
     Value result = call_code(f->code, arity, slots);
     quarn_dec_ref(&f->header);
     return result;
@@ -119,11 +125,25 @@ Value apply(Value f, size_t n, Value *args) noexcept {
 
 namespace {
 
-// quarn_apply_N: the N arguments become an array on this frame.
-template <typename... Args>
-[[gnu::always_inline]] inline Value apply_arguments(Value f, Args... given) noexcept {
+// quarn_apply_N. The common case, a closure of at most 16 arguments given exactly the ones
+// it waits for, calls the code with the given values still in registers; every other case
+// puts them into an array on this frame for the general algorithm.
+template <typename... Given>
+[[gnu::always_inline]] inline Value apply_arguments(Value f, Given... given) noexcept {
+    constexpr unsigned n = sizeof...(Given);
+    if (!quarn_is_scalar(f)) [[likely]] {
+        assert(f->tag == QUARN_TAG_CLOSURE);
+        quarn_closure_object *c = as_closure(f);
+        unsigned arity = c->arity, fixed = c->fixed;
+        if (arity - fixed == n && arity <= kMaxRegisterArity) [[likely]] {
+            bool moved = hand_over_fixed(c);
+            Value result = call_code_split(c->code, fixed, c->args, given...);
+            release_applied(c, moved);
+            return result;
+        }
+    }
     Value args[] = {given...};
-    return apply(f, sizeof...(Args), args);
+    return apply(f, n, args);
 }
 
 }  // namespace

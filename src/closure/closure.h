@@ -30,38 +30,54 @@ quarn_closure_object *allocate_closure(void *code, unsigned arity, unsigned fixe
 // Consumes f and the n arguments; the array stays the caller's.
 Value apply(Value f, size_t n, Value *args) noexcept;
 
+template <size_t>
+using ValueParameter = Value;
+
 namespace detail {
 
-// Calls code as a C function of N values taken from args[0], ..., args[N - 1].
-template <size_t... I>
-Value call_with_arguments(void *code, Value *args, std::index_sequence<I...>) noexcept {
-    using Code = Value (*)(decltype(I, Value{})...);
-    return reinterpret_cast<Code>(code)(args[I]...);
+// Calls code as a C function of F + sizeof...(G) values: first fixed[0 .. F - 1], then the
+// given values. Every call shape of a code pointer is one instance of this template.
+template <size_t F, typename GivenIndices>
+struct SplitCall;
+
+template <size_t F, size_t... G>
+struct SplitCall<F, std::index_sequence<G...>> {
+    static Value call(void *code, const Value *fixed, ValueParameter<G>... given) noexcept {
+        return [&]<size_t... I>(std::index_sequence<I...>) {
+            // Compiled code never throws: declaring it so lets this call be a tail call.
+            using Code = Value (*)(ValueParameter<I>..., ValueParameter<G>...) noexcept;
+            return reinterpret_cast<Code>(code)(fixed[I]..., given...);
+        }(std::make_index_sequence<F>{});
+    }
+};
+
+template <size_t N, size_t... F>
+constexpr auto make_split_calls(std::index_sequence<F...>) {
+    using Given = std::make_index_sequence<N>;
+    return std::array{&SplitCall<F, Given>::call...};
 }
-
-template <size_t N>
-Value call_shape(void *code, Value *args) noexcept {
-    return call_with_arguments(code, args, std::make_index_sequence<N>{});
-}
-
-using CallShape = Value (*)(void *code, Value *args) noexcept;
-
-template <size_t... I>
-constexpr std::array<CallShape, sizeof...(I) + 1> make_call_shapes(std::index_sequence<I...>) {
-    return {nullptr, &call_shape<I + 1>...};
-}
-
-// kCallShapes[n] calls a code pointer of arity n, for n from 1 to 16: one table from one
-// template, so each shape exists once.
-inline constexpr auto kCallShapes = make_call_shapes(std::make_index_sequence<kMaxRegisterArity>{});
 
 }  // namespace detail
+
+// kSplitCalls<N>[F] calls a code pointer of arity F + N with F values from an array and N
+// given ones, for F + N from 1 to 16. kSplitCalls<0>[A] takes all A values from the array.
+template <size_t N>
+inline constexpr auto kSplitCalls =
+    detail::make_split_calls<N>(std::make_index_sequence<kMaxRegisterArity - N + 1>{});
 
 // Calls the code pointer of a closure of this arity with args[0 .. arity - 1], which it
 // consumes. The array itself stays the caller's.
 inline Value call_code(void *code, unsigned arity, Value *args) noexcept {
-    if (arity <= kMaxRegisterArity) return detail::kCallShapes[arity](code, args);
-    return reinterpret_cast<Value (*)(Value *)>(code)(args);
+    if (arity <= kMaxRegisterArity) return kSplitCalls<0>[arity](code, args);
+    return reinterpret_cast<Value (*)(Value *) noexcept>(code)(args);
+}
+
+// Calls a code pointer of arity fixed + N (at most 16) with fixed[0 .. fixed - 1] and then
+// the N given values, all in registers and on the machine stack.
+template <typename... Given>
+inline Value call_code_split(void *code, unsigned fixed, const Value *fixed_args,
+                             Given... given) noexcept {
+    return kSplitCalls<sizeof...(Given)>[fixed](code, fixed_args, given...);
 }
 
 }  // namespace quarn::closure
