@@ -3,6 +3,7 @@
 // the count of every argument at the moment it was called.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -13,11 +14,12 @@ namespace codes {
 
 using Value = quarn_object *;
 
-// The rc of each argument on entry to the last collecting call (0 for a scalar).
-inline std::vector<int32_t> rc_on_entry;
-inline int calls = 0;
+// The rc of each argument on entry to the calling thread's last collecting call (0 for a
+// scalar), and the number of collecting calls made.
+inline thread_local std::vector<int32_t> rc_on_entry;
+inline std::atomic<int> calls{0};
 
-inline int32_t rc_or_zero(Value v) { return quarn_is_scalar(v) ? 0 : v->rc; }
+inline int32_t rc_or_zero(Value v) { return quarn_is_scalar(v) ? 0 : quarn_rc_load(v); }
 
 // A constructor (tag 0) whose fields are the values, in order. Consumes them.
 inline Value tuple(const std::vector<Value> &values) {
