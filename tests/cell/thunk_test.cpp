@@ -89,13 +89,6 @@ TEST_F(ThunkTest, TheClosureMayBeAPartialApplication) {
     quarn_dec(t);
 }
 
-TEST_F(ThunkTest, ReleasingAnUnforcedThunkReleasesItsClosure) {
-    Value held = quarn_alloc_ctor(0, 0, 0);
-    Value c = quarn_alloc_closure(reinterpret_cast<void *>(&compute_pair), 2, 1);
-    quarn_closure_set(c, 0, held);
-    quarn_dec(quarn_lean_mk_thunk(c));
-}
-
 // Arity 1: waits a little so that the other threads find the closure taken.
 Value compute_slowly(Value unit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
