@@ -34,6 +34,7 @@
 #define QUARN_QUARN_H
 
 #include "object.h"
+#include "closure.h"
 #include "array.h"
 #include "fixed.h"
 #include "io.h"
