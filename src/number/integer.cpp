@@ -30,6 +30,9 @@ inline mp_size_t count(size_t n) noexcept { return static_cast<mp_size_t>(n); }
 // The most digits an array may hold: its byte size must fit a signed 64-bit size.
 constexpr size_t kMaxDigits = object::detail::kLargestBlock / sizeof(uint64_t);
 
+// Results this long cannot be allocated on any machine (2^60 bytes).
+constexpr unsigned __int128 kFirstUnpayableBit = static_cast<unsigned __int128>(1) << 63;
+
 // An array of `digits` digits, where that count may come from arithmetic on sizes that
 // can exceed any array.
 Integer with_capacity_checked(unsigned __int128 digits) noexcept {
@@ -244,6 +247,12 @@ Integer power(IntegerView base, uint32_t exponent) noexcept {
     if (exponent == 0) return Integer(1);
     if (base.is_zero() || exponent == 1) return Integer::copy_of(base);
 
+    // The result has at most bit_length(base) · e bits. A result of 2^63 bits or more
+    // (2^60 bytes) could never be allocated: it is refused before any work, which also
+    // keeps every bit count below in 64 bits.
+    if (static_cast<unsigned __int128>(bit_length(base)) * exponent >= kFirstUnpayableBit)
+        internal_panic(kOutOfMemory);
+
     // base = odd · 2^k, so base^e = odd^e · 2^(k·e): powers of two are one shift, and the
     // squarings work on the shorter odd part.
     uint64_t k = trailing_zero_bits(base);
@@ -253,19 +262,15 @@ Integer power(IntegerView base, uint32_t exponent) noexcept {
         odd_store = shift_right(base, k);
         odd = odd_store.view();
     }
-    // Room for odd^e (its bit length is at most bit_length(odd) · e), checked against the
-    // largest array before anything is allocated.
-    unsigned __int128 odd_bits = static_cast<unsigned __int128>(bit_length(odd)) * exponent;
-    unsigned __int128 total_bits = odd_bits + static_cast<unsigned __int128>(k) * exponent;
-    if (total_bits / 64 + 2 > kMaxDigits) internal_panic(kOutOfMemory);
-    uint64_t shift = static_cast<uint64_t>(k) * exponent;
+    uint64_t shift = k * exponent;
     if (odd.size == 1 && odd.digits[0] == 1) return shift_left(odd, shift);
 
-    // Left-to-right binary powering, alternating between two arrays. Each intermediate
-    // value divides the result, so 2 digits beyond the result's bound always suffice for
-    // the full-width products that mpn_sqr and mpn_mul write.
-    unsigned __int128 room = odd_bits / 64 + 2;
-    Integer r = with_capacity_checked(room), t = with_capacity_checked(room);
+    // Left-to-right binary powering, alternating between two arrays. No intermediate value
+    // exceeds the result, and the full-width products that mpn_sqr and mpn_mul write have
+    // at most one digit more than their value, so one digit beyond the result's bound is
+    // room enough.
+    size_t room = bit_length(odd) * exponent / 64 + 2;
+    Integer r = Integer::with_capacity(room), t = Integer::with_capacity(room);
     std::memcpy(r.digits(), odd.digits, odd.size * sizeof(uint64_t));
     size_t n = odd.size;
     for (int bit = 30 - std::countl_zero(exponent); bit >= 0; --bit) {
