@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "number/integer.h"
+#include "object/header.h"
+#include "object/heartbeat.h"
 #include "quarn/object.h"
 
 namespace quarn::number {
@@ -50,10 +52,28 @@ inline const quarn_bignum_object *as_bignum(const quarn_object *o) noexcept {
 // A new big number holding v, which it takes over. v must have no boxed form in the type
 // it stands for (normalisation decides that). Counts a heartbeat. Returns an owned
 // reference.
-quarn_object *make_bignum(Integer &&v) noexcept;
+inline quarn_object *make_bignum(Integer &&v) noexcept;
+
+// A new big number holding |x| + |y| with the given sign, for sums known to have no boxed
+// form (x and y not zero). The digits are added straight into the object's array.
+// Returns an owned reference.
+quarn_object *make_sum_of_magnitudes(IntegerView x, IntegerView y, uint8_t sign) noexcept;
 
 // A new big number in the inline form holding one non-zero digit, with the given sign.
 // Counts a heartbeat. Returns an owned reference.
 quarn_object *make_one_digit(uint64_t digit, uint8_t sign) noexcept;
+
+// A new tag-250 object, body not written. Counts a heartbeat.
+inline quarn_bignum_object *allocate_bignum() noexcept {
+    object::count_heartbeat();
+    return reinterpret_cast<quarn_bignum_object *>(
+        object::allocate_object(sizeof(quarn_bignum_object), QUARN_TAG_BIGNUM));
+}
+
+inline quarn_object *make_bignum(Integer &&v) noexcept {
+    quarn_bignum_object *big = allocate_bignum();
+    v.move_into(big);
+    return &big->header;
+}
 
 }  // namespace quarn::number

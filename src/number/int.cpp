@@ -22,17 +22,27 @@ Integer truncated(IntegerView a, IntegerView b, bool want_quotient) noexcept {
     return result;
 }
 
+// x + y, neither zero, at least one big. With equal signs the magnitude only grows, so
+// the sum is big and is added straight into a new object.
+quarn_object *add_ints(IntegerView x, IntegerView y) noexcept {
+    if (x.negative == y.negative)
+        return make_sum_of_magnitudes(x, y, x.negative ? QUARN_SIGN_NEGATIVE : QUARN_SIGN_POSITIVE);
+    return to_int(add(x, y));
+}
+
 [[gnu::noinline]] quarn_object *int_add_big(quarn_object *a, quarn_object *b) noexcept {
     if (is_zero(a)) return share(b);
     if (is_zero(b)) return share(a);
     uint64_t sa, sb;
-    return to_int(add(view_int(a, sa), view_int(b, sb)));
+    return add_ints(view_int(a, sa), view_int(b, sb));
 }
 
 [[gnu::noinline]] quarn_object *int_sub_big(quarn_object *a, quarn_object *b) noexcept {
     if (is_zero(b)) return share(a);
     uint64_t sa, sb;
-    return to_int(subtract(view_int(a, sa), view_int(b, sb)));
+    IntegerView x = view_int(a, sa), y = view_int(b, sb).negated();
+    if (x.is_zero()) return to_int(Integer::copy_of(y));
+    return add_ints(x, y);
 }
 
 [[gnu::noinline]] quarn_object *int_mul_big(quarn_object *a, quarn_object *b) noexcept {

@@ -27,9 +27,6 @@ inline mp_limb_t *limbs(Integer &v) noexcept { return reinterpret_cast<mp_limb_t
 inline Limbs limbs(IntegerView v) noexcept { return reinterpret_cast<Limbs>(v.digits); }
 inline mp_size_t count(size_t n) noexcept { return static_cast<mp_size_t>(n); }
 
-// The most digits an array may hold: its byte size must fit a signed 64-bit size.
-constexpr size_t kMaxDigits = object::detail::kLargestBlock / sizeof(uint64_t);
-
 // Results this long cannot be allocated on any machine (2^60 bytes).
 constexpr unsigned __int128 kFirstUnpayableBit = static_cast<unsigned __int128>(1) << 63;
 
@@ -89,14 +86,6 @@ inline size_t trimmed(const mp_limb_t *d, size_t n) noexcept {
 
 // ---- the value ------------------------------------------------------------------------------
 
-Integer Integer::with_capacity(size_t digits) noexcept {
-    Integer r;
-    if (digits <= 1) return r;
-    if (digits > kMaxDigits) internal_panic(kOutOfMemory);
-    r.heap_ = static_cast<uint64_t *>(object::allocate_bytes(digits * sizeof(uint64_t)));
-    r.capacity_ = digits;
-    return r;
-}
 
 Integer Integer::copy_of(IntegerView v) noexcept {
     if (v.size <= 1) return Integer(v.size == 0 ? 0 : v.digits[0], v.negative);
@@ -109,10 +98,6 @@ Integer Integer::copy_of(IntegerView v) noexcept {
 void Integer::set_size(size_t size, bool negative) noexcept {
     size_ = trimmed(reinterpret_cast<const mp_limb_t *>(digits()), size);
     negative_ = negative && size_ != 0;
-}
-
-void Integer::release() noexcept {
-    if (heap_ != nullptr) object::free_bytes(heap_);
 }
 
 void Integer::move_into(quarn_bignum_object *big) noexcept {

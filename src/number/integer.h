@@ -12,20 +12,27 @@
 #include <cstdint>
 #include <utility>
 
+#include "object/heap.h"
+#include "object/panic.h"
 #include "quarn/object.h"
 
 namespace quarn::number {
 
+// The most digits an array may hold: its byte size must fit a signed 64-bit size.
+inline constexpr size_t kMaxDigits = object::detail::kLargestBlock / sizeof(uint64_t);
+
 // A read-only signed value: `size` digits at `digits` (0 for zero), never a leading zero.
+// Two words, so that views travel in registers.
 struct IntegerView {
     const uint64_t *digits;
-    size_t size;
-    bool negative;
+    size_t size : 63;
+    bool negative : 1;
 
     bool is_zero() const noexcept { return size == 0; }
     IntegerView magnitude() const noexcept { return {digits, size, false}; }
     IntegerView negated() const noexcept { return {digits, size, size != 0 && !negative}; }
 };
+static_assert(sizeof(IntegerView) == 16);
 
 class Integer {
 public:
@@ -39,7 +46,11 @@ public:
     // Zero, with room for `digits` digits (written through `digits()`, then fixed with
     // `set_size`). Ends the process with "out of memory" when the array cannot be had or
     // its byte size cannot be represented.
-    static Integer with_capacity(size_t digits) noexcept;
+    static Integer with_capacity(size_t digits) noexcept {
+        Integer r;
+        if (digits > 1) r.allocate(digits);
+        return r;
+    }
 
     // A copy of the value v (its own digit array when it has two or more digits).
     static Integer copy_of(IntegerView v) noexcept;
@@ -84,7 +95,14 @@ private:
         inline_digit_ = std::exchange(other.inline_digit_, 0);
         negative_ = std::exchange(other.negative_, false);
     }
-    void release() noexcept;
+    void release() noexcept {
+        if (heap_ != nullptr) object::free_bytes(heap_);
+    }
+    void allocate(size_t digits) noexcept {
+        if (digits > kMaxDigits) internal_panic(kOutOfMemory);
+        heap_ = static_cast<uint64_t *>(object::allocate_bytes(digits * sizeof(uint64_t)));
+        capacity_ = digits;
+    }
 
     uint64_t *heap_ = nullptr;  // the digit array; null while the one digit is inline
     size_t capacity_ = 0;       // digits the array holds

@@ -43,8 +43,8 @@ constexpr uint64_t kExponentLimit = uint64_t{1} << 32;
 [[gnu::noinline]] quarn_object *nat_add_big(quarn_object *a, quarn_object *b) noexcept {
     if (is_zero(a)) return share(b);
     if (is_zero(b)) return share(a);
-    uint64_t sa, sb;
-    return to_nat(add(view_nat(a, sa), view_nat(b, sb)));
+    uint64_t sa, sb;  // one of the two is big, so the sum is too
+    return make_sum_of_magnitudes(view_nat(a, sa), view_nat(b, sb), QUARN_SIGN_POSITIVE);
 }
 
 [[gnu::noinline]] quarn_object *nat_sub_big(quarn_object *a, quarn_object *b) noexcept {
@@ -175,47 +175,7 @@ Integer parse_literal(const char *text) noexcept {
 
 // ---- normalisation and reading ------------------------------------------------------------
 
-quarn_object *to_nat(Integer &&v) noexcept {
-    if (v.is_negative()) internal_panic(kNegativeToNat);
-    if (v.size() <= 1) {
-        uint64_t n = v.size() == 0 ? 0 : v.digits()[0];
-        if (n < kFirstBigNat) {
-            Integer dropped = std::move(v);  // frees an array the value may have had
-            return quarn_box(n);
-        }
-    }
-    return make_bignum(std::move(v));
-}
-
-quarn_object *to_int(Integer &&v) noexcept {
-    if (v.size() <= 1) {
-        uint64_t magnitude = v.size() == 0 ? 0 : v.digits()[0];
-        bool negative = v.is_negative();
-        if (magnitude <= (negative ? uint64_t{1} << 31 : INT32_MAX)) {
-            Integer dropped = std::move(v);
-            auto value = static_cast<int64_t>(magnitude);
-            return box_int(static_cast<int32_t>(negative ? -value : value));
-        }
-    }
-    return make_bignum(std::move(v));
-}
-
-IntegerView view_nat(const quarn_object *v, uint64_t &scratch) noexcept {
-    if (quarn_is_scalar(v)) {
-        scratch = quarn_unbox(v);
-        return {&scratch, scratch != 0, false};
-    }
-    return view_of(as_bignum(v));
-}
-
-IntegerView view_int(const quarn_object *v, uint64_t &scratch) noexcept {
-    if (quarn_is_scalar(v)) {
-        int64_t value = unbox_int(v);
-        scratch = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        return {&scratch, value != 0, value < 0};
-    }
-    return view_of(as_bignum(v));
-}
+void negative_to_nat() noexcept { internal_panic(kNegativeToNat); }
 
 quarn_object *nat_succ(const quarn_object *n) noexcept {
     if (quarn_is_scalar(n)) return nat_of_uint64(quarn_unbox(n) + 1);

@@ -35,16 +35,30 @@ inline int32_t unbox_int(const quarn_object *v) noexcept {
 // Nat normalisation: zero and values below 2^63 become scalars (a digit array is freed),
 // anything else a big-number object that takes over v's digits. A negative v ends the
 // process with "negative value converted to Nat". Returns an owned reference.
-quarn_object *to_nat(Integer &&v) noexcept;
+inline quarn_object *to_nat(Integer &&v) noexcept;
 
 // Int normalisation: values in [-2^31, 2^31 - 1] become scalars, anything else a
 // big-number object. Returns an owned reference.
-quarn_object *to_int(Integer &&v) noexcept;
+inline quarn_object *to_int(Integer &&v) noexcept;
 
 // The value of a Nat or Int word, read in place. A scalar's digit is written into
 // `scratch`, so the view lives no longer than it; an object's view borrows its digits.
-IntegerView view_nat(const quarn_object *v, uint64_t &scratch) noexcept;
-IntegerView view_int(const quarn_object *v, uint64_t &scratch) noexcept;
+inline IntegerView view_nat(const quarn_object *v, uint64_t &scratch) noexcept {
+    if (quarn_is_scalar(v)) {
+        scratch = quarn_unbox(v);
+        return {&scratch, scratch != 0, false};
+    }
+    return view_of(as_bignum(v));
+}
+
+inline IntegerView view_int(const quarn_object *v, uint64_t &scratch) noexcept {
+    if (quarn_is_scalar(v)) {
+        int64_t value = unbox_int(v);
+        scratch = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+        return {&scratch, value != 0, value < 0};
+    }
+    return view_of(as_bignum(v));
+}
 
 // A copy of the value of a Nat or Int word. Borrows v.
 inline Integer read_nat(const quarn_object *v) noexcept {
@@ -72,5 +86,34 @@ inline quarn_object *int_of_int64(int64_t v) noexcept {
 // range. Borrow n; return an owned reference.
 quarn_object *nat_succ(const quarn_object *n) noexcept;
 quarn_object *nat_pred(const quarn_object *n) noexcept;
+
+// ---- inline definitions ---------------------------------------------------------------------
+
+[[noreturn]] void negative_to_nat() noexcept;
+
+inline quarn_object *to_nat(Integer &&v) noexcept {
+    if (v.is_negative()) [[unlikely]] negative_to_nat();
+    if (v.size() <= 1) {
+        uint64_t n = v.size() == 0 ? 0 : v.digits()[0];
+        if (n < kFirstBigNat) {
+            Integer dropped = std::move(v);  // frees an array the value may have had
+            return quarn_box(n);
+        }
+    }
+    return make_bignum(std::move(v));
+}
+
+inline quarn_object *to_int(Integer &&v) noexcept {
+    if (v.size() <= 1) {
+        uint64_t magnitude = v.size() == 0 ? 0 : v.digits()[0];
+        bool negative = v.is_negative();
+        if (magnitude <= (negative ? uint64_t{1} << 31 : INT32_MAX)) {
+            Integer dropped = std::move(v);
+            auto value = static_cast<int64_t>(magnitude);
+            return box_int(static_cast<int32_t>(negative ? -value : value));
+        }
+    }
+    return make_bignum(std::move(v));
+}
 
 }  // namespace quarn::number
