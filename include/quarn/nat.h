@@ -168,8 +168,10 @@ static inline quarn_object *quarn_nat_add(quarn_object *a, quarn_object *b) {
 }
 
 static inline quarn_object *quarn_nat_sub(quarn_object *a, quarn_object *b) {
-    if (quarn_both_scalar(a, b))
-        return (uintptr_t)a < (uintptr_t)b ? quarn_box(0) : quarn_box(quarn_unbox(a) - quarn_unbox(b));
+    if (quarn_both_scalar(a, b)) {
+        size_t x = quarn_unbox(a), y = quarn_unbox(b);
+        return quarn_box(x < y ? 0 : x - y);
+    }
     return quarn_lean_nat_sub(a, b);
 }
 

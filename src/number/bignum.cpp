@@ -18,16 +18,18 @@ quarn_object *make_sum_of_magnitudes(IntegerView x, IntegerView y, uint8_t sign)
     if (x.size < y.size) std::swap(x, y);
     if (x.size == 1) {
         uint64_t sum;
-        if (!__builtin_add_overflow(x.digits[0], y.digits[0], &sum)) return make_one_digit(sum, sign);
+        if (!__builtin_add_overflow(x.digits[0], y.digits[0], &sum))
+            return make_one_digit(sum, sign);
     }
     // The sum of the two views is the one place besides Integer that fills a digit array:
     // compiled code adds small big numbers often enough for the Integer step to show.
     size_t room = x.size + 1;
     if (room > kMaxDigits) internal_panic(kOutOfMemory);
     auto *digits = static_cast<uint64_t *>(object::allocate_bytes(room * sizeof(uint64_t)));
+    auto limbs = [](const uint64_t *d) { return reinterpret_cast<const mp_limb_t *>(d); };
     mp_limb_t carry = mpn_add(reinterpret_cast<mp_limb_t *>(digits),
-                              reinterpret_cast<const mp_limb_t *>(x.digits), static_cast<mp_size_t>(x.size),
-                              reinterpret_cast<const mp_limb_t *>(y.digits), static_cast<mp_size_t>(y.size));
+                              limbs(x.digits), static_cast<mp_size_t>(x.size),
+                              limbs(y.digits), static_cast<mp_size_t>(y.size));
     digits[x.size] = carry;
     quarn_bignum_object *big = allocate_bignum();
     big->capacity = static_cast<int64_t>(room);

@@ -101,7 +101,9 @@ void Integer::set_size(size_t size, bool negative) noexcept {
 }
 
 void Integer::move_into(quarn_bignum_object *big) noexcept {
-    big->sign = size_ == 0 ? QUARN_SIGN_ZERO : negative_ ? QUARN_SIGN_NEGATIVE : QUARN_SIGN_POSITIVE;
+    big->sign = size_ == 0   ? QUARN_SIGN_ZERO
+                : negative_ ? QUARN_SIGN_NEGATIVE
+                            : QUARN_SIGN_POSITIVE;
     if (size_ <= 1) {
         big->capacity = -1;
         big->magnitude.inline_present = size_;

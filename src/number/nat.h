@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "number/bignum.h"
 #include "number/integer.h"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
@@ -45,7 +46,8 @@ struct Value {
         }
         for (size_t end = text.size(); end > 0;) {
             size_t begin = end >= 16 ? end - 16 : 0;
-            r.digits.push_back(std::stoull(std::string(text.substr(begin, end - begin)), nullptr, 16));
+            std::string part(text.substr(begin, end - begin));
+            r.digits.push_back(std::stoull(part, nullptr, 16));
             end = begin;
         }
         while (!r.digits.empty() && r.digits.back() == 0) r.digits.pop_back();
@@ -60,10 +62,10 @@ struct Value {
         if (digits.empty()) return "0";
         std::string out = negative ? "-" : "";
         char buffer[17];
-        std::snprintf(buffer, sizeof buffer, "%llx", static_cast<unsigned long long>(digits.back()));
+        std::snprintf(buffer, sizeof buffer, "%" PRIx64, digits.back());
         out += buffer;
         for (size_t i = digits.size() - 1; i-- > 0;) {
-            std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(digits[i]));
+            std::snprintf(buffer, sizeof buffer, "%016" PRIx64, digits[i]);
             out += buffer;
         }
         return out;
@@ -139,7 +141,8 @@ inline ::testing::AssertionResult object_form(const quarn_object *word, int32_t 
         value.digits = {big->used.inline_digit};
     } else {
         if (big->used.count < 2)
-            return ::testing::AssertionFailure() << "heap form for " << big->used.count << " digit(s)";
+            return ::testing::AssertionFailure() << "heap form for " << big->used.count
+                                                 << " digit(s)";
         if (big->capacity < static_cast<int64_t>(big->used.count))
             return ::testing::AssertionFailure() << "capacity " << big->capacity << " below count";
         value.digits.assign(big->magnitude.digits, big->magnitude.digits + big->used.count);

@@ -125,9 +125,10 @@ TEST_F(NatEdgeTest, RemaindersByZeroAndLargerDivisorsShareTheDividend) {
     quarn_object *a = numbers::make_nat(Value::power_of_two(90));
     quarn_object *b = numbers::make_nat(Value::power_of_two(91));
     quarn_object *zero_int = quarn_box(0);
-    for (quarn_object *r : {quarn_lean_nat_mod(a, quarn_box(0)), quarn_lean_nat_mod(a, b),
-                            quarn_lean_int_mod(a, zero_int), quarn_lean_int_emod(a, zero_int),
-                            quarn_lean_nat_gcd(a, quarn_box(0)), quarn_lean_nat_add(a, quarn_box(0))}) {
+    for (quarn_object *r :
+         {quarn_lean_nat_mod(a, quarn_box(0)), quarn_lean_nat_mod(a, b),
+          quarn_lean_int_mod(a, zero_int), quarn_lean_int_emod(a, zero_int),
+          quarn_lean_nat_gcd(a, quarn_box(0)), quarn_lean_nat_add(a, quarn_box(0))}) {
         EXPECT_EQ(r, a);
         quarn_dec(r);
     }

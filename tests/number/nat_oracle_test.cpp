@@ -108,7 +108,8 @@ public:
         for (size_t i = 0; i < words_.size(); ++i) {
             quarn_object *w = words_[i];
             if (quarn_is_scalar(w)) continue;
-            if (w->rc != (multi_threaded_ ? -1 : 1)) fail(name) << "operand " << i << " rc " << w->rc;
+            if (w->rc != (multi_threaded_ ? -1 : 1))
+                fail(name) << "operand " << i << " rc " << w->rc;
             Value now = type_ == Type::nat ? numbers::nat_value(w) : numbers::int_value(w);
             if (now != values_[i]) fail(name) << "operand " << i << " changed to " << now;
         }
@@ -118,7 +119,8 @@ private:
     ::testing::Message &fail(const char *name) {
         ::testing::Message m;
         m << "line " << case_.line << " " << name << "(";
-        for (size_t i = 0; i < case_.operands.size(); ++i) m << (i ? ", " : "") << abbreviated(case_.operands[i]);
+        for (size_t i = 0; i < case_.operands.size(); ++i)
+            m << (i ? ", " : "") << abbreviated(case_.operands[i]);
         m << "): ";
         failures_.push_back(m);
         return failures_.back();
@@ -254,7 +256,9 @@ TEST_P(NatOracleTest, Powers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, NatOracleTest, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "MultiThreaded" : "SingleThreaded"; });
+                         [](const auto &info) {
+                             return info.param ? "MultiThreaded" : "SingleThreaded";
+                         });
 
 using NatLiteralOracleTest = kit::LiveObjectsTest;
 
