@@ -31,16 +31,17 @@ quarn_object *add_ints(IntegerView x, IntegerView y) noexcept {
 }
 
 [[gnu::noinline]] quarn_object *int_add_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(a)) return share(b);
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
-    return add_ints(view_int(a, sa), view_int(b, sb));
+    IntegerView x = view_int(a, sa), y = view_int(b, sb);
+    if (x.is_zero()) return share(b);
+    if (y.is_zero()) return share(a);
+    return add_ints(x, y);
 }
 
 [[gnu::noinline]] quarn_object *int_sub_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
     IntegerView x = view_int(a, sa), y = view_int(b, sb).negated();
+    if (y.is_zero()) return share(a);
     if (x.is_zero()) return to_int(Integer::copy_of(y));
     return add_ints(x, y);
 }
@@ -51,16 +52,16 @@ quarn_object *add_ints(IntegerView x, IntegerView y) noexcept {
 }
 
 [[gnu::noinline]] quarn_object *int_div_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return quarn_box(0);
     uint64_t sa, sb;
-    return to_int(truncated(view_int(a, sa), view_int(b, sb), true));
+    IntegerView x = view_int(a, sa), y = view_int(b, sb);
+    if (y.is_zero()) return quarn_box(0);
+    return to_int(truncated(x, y, true));
 }
 
 [[gnu::noinline]] quarn_object *int_mod_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
     IntegerView x = view_int(a, sa), y = view_int(b, sb);
-    if (compare_magnitudes(x, y) < 0) return share(a);
+    if (y.is_zero() || compare_magnitudes(x, y) < 0) return share(a);
     return to_int(truncated(x, y, false));
 }
 
@@ -68,9 +69,9 @@ quarn_object *add_ints(IntegerView x, IntegerView y) noexcept {
 // r is negative, the quotient moves one step away from b's sign (down for b > 0, up for
 // b < 0) and |b| is added to r.
 [[gnu::noinline]] quarn_object *int_ediv_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return quarn_box(0);
     uint64_t sa, sb;
     IntegerView x = view_int(a, sa), y = view_int(b, sb);
+    if (y.is_zero()) return quarn_box(0);
     Integer quotient, remainder;
     divide(x, y, &quotient, &remainder);
     if (!remainder.is_negative()) return to_int(std::move(quotient));
@@ -79,10 +80,9 @@ quarn_object *add_ints(IntegerView x, IntegerView y) noexcept {
 }
 
 [[gnu::noinline]] quarn_object *int_emod_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
     IntegerView x = view_int(a, sa), y = view_int(b, sb);
-    if (!x.negative && compare_magnitudes(x, y) < 0) return share(a);
+    if (y.is_zero() || (!x.negative && compare_magnitudes(x, y) < 0)) return share(a);
     Integer remainder = truncated(x, y, false);
     if (!remainder.is_negative()) return to_int(std::move(remainder));
     return to_int(add(remainder.view(), y.magnitude()));

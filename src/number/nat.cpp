@@ -41,16 +41,17 @@ constexpr uint64_t kExponentLimit = uint64_t{1} << 32;
 // ---- slow paths ---------------------------------------------------------------------------
 
 [[gnu::noinline]] quarn_object *nat_add_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(a)) return share(b);
-    if (is_zero(b)) return share(a);
-    uint64_t sa, sb;  // one of the two is big, so the sum is too
-    return make_sum_of_magnitudes(view_nat(a, sa), view_nat(b, sb), QUARN_SIGN_POSITIVE);
+    uint64_t sa, sb;
+    IntegerView x = view_nat(a, sa), y = view_nat(b, sb);
+    if (x.is_zero()) return share(b);
+    if (y.is_zero()) return share(a);
+    return make_sum_of_magnitudes(x, y, QUARN_SIGN_POSITIVE);  // one is big, so the sum is
 }
 
 [[gnu::noinline]] quarn_object *nat_sub_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
     IntegerView x = view_nat(a, sa), y = view_nat(b, sb);
+    if (y.is_zero()) return share(a);
     if (compare_magnitudes(x, y) <= 0) return quarn_box(0);
     return to_nat(subtract(x, y));
 }
@@ -61,30 +62,29 @@ constexpr uint64_t kExponentLimit = uint64_t{1} << 32;
 }
 
 [[gnu::noinline]] quarn_object *nat_div_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return quarn_box(0);
     uint64_t sa, sb;
     IntegerView x = view_nat(a, sa), y = view_nat(b, sb);
-    if (compare_magnitudes(x, y) < 0) return quarn_box(0);
+    if (y.is_zero() || compare_magnitudes(x, y) < 0) return quarn_box(0);
     Integer quotient;
     divide(x, y, &quotient, nullptr);
     return to_nat(std::move(quotient));
 }
 
 [[gnu::noinline]] quarn_object *nat_mod_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
     IntegerView x = view_nat(a, sa), y = view_nat(b, sb);
-    if (compare_magnitudes(x, y) < 0) return share(a);
+    if (y.is_zero() || compare_magnitudes(x, y) < 0) return share(a);
     Integer remainder;
     divide(x, y, nullptr, &remainder);
     return to_nat(std::move(remainder));
 }
 
 [[gnu::noinline]] quarn_object *nat_gcd_big(quarn_object *a, quarn_object *b) noexcept {
-    if (is_zero(a)) return share(b);
-    if (is_zero(b)) return share(a);
     uint64_t sa, sb;
-    return to_nat(gcd(view_nat(a, sa), view_nat(b, sb)));
+    IntegerView x = view_nat(a, sa), y = view_nat(b, sb);
+    if (x.is_zero()) return share(b);
+    if (y.is_zero()) return share(a);
+    return to_nat(gcd(x, y));
 }
 
 template <Integer (*operation)(IntegerView, IntegerView)>

@@ -139,6 +139,23 @@ TEST_F(NatEdgeTest, RemaindersByZeroAndLargerDivisorsShareTheDividend) {
     quarn_dec(b);
 }
 
+// A zero held in an object is never produced, but a divisor equal to zero is tested on its
+// value, so such a divisor still divides like the boxed zero instead of trapping.
+TEST_F(NatEdgeTest, ADivisorObjectHoldingZeroDividesLikeZero) {
+    quarn_object *zero = numbers::make_bignum_object(Value{});
+    quarn_object *a = numbers::make_nat(Value::power_of_two(70));
+    EXPECT_EQ(quarn_lean_nat_div(a, zero), quarn_box(0));
+    EXPECT_EQ(quarn_lean_int_div(a, zero), quarn_box(0));
+    EXPECT_EQ(quarn_lean_int_ediv(a, zero), quarn_box(0));
+    for (quarn_object *r : {quarn_lean_nat_mod(a, zero), quarn_lean_int_mod(a, zero),
+                            quarn_lean_int_emod(a, zero), quarn_lean_nat_add(a, zero)}) {
+        EXPECT_EQ(r, a);
+        quarn_dec(r);
+    }
+    quarn_dec(a);
+    quarn_dec(zero);
+}
+
 TEST_F(NatEdgeTest, ShiftEdges) {
     quarn_object *huge_shift = numbers::make_nat(Value::power_of_two(64));
     quarn_object *two_100 = numbers::make_nat(Value::power_of_two(100));
