@@ -128,6 +128,19 @@ void BM_MpzAddTwoDigits(benchmark::State &state) {
 }
 BENCHMARK(BM_MpzAddTwoDigits);
 
+// A second peer that allocates its result too: a fresh mpz_t for every sum.
+void BM_MpzAddTwoDigitsFresh(benchmark::State &state) {
+    const Operand &a = operand(2, 0), &b = operand(2, 1);
+    for (auto _ : state) {
+        mpz_t sum;
+        mpz_init(sum);
+        mpz_add(sum, a.mpz, b.mpz);
+        benchmark::DoNotOptimize(sum->_mp_d);
+        mpz_clear(sum);
+    }
+}
+BENCHMARK(BM_MpzAddTwoDigitsFresh);
+
 // ---- decimal literals -----------------------------------------------------------------------
 
 const std::string &decimal_literal() {
