@@ -45,7 +45,7 @@ constexpr uint64_t kExponentLimit = uint64_t{1} << 32;
     IntegerView x = view_nat(a, sa), y = view_nat(b, sb);
     if (x.is_zero()) return share(b);
     if (y.is_zero()) return share(a);
-    return make_sum_of_magnitudes(x, y, QUARN_SIGN_POSITIVE);  // one is big, so the sum is
+    return make_sum_of_magnitudes(x, y, QUARN_SIGN_POSITIVE);  // a big operand: a big sum
 }
 
 [[gnu::noinline]] quarn_object *nat_sub_big(quarn_object *a, quarn_object *b) noexcept {
