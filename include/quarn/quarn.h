@@ -35,6 +35,7 @@
 
 #include "object.h"
 #include "closure.h"
+#include "nat.h"
 #include "array.h"
 #include "fixed.h"
 #include "io.h"
