@@ -34,6 +34,10 @@
 #define QUARN_QUARN_H
 
 #include "object.h"
+#include "closure.h"
+#include "nat.h"
+#include "array.h"
+#include "fixed.h"
 #include "io.h"
 #include "startup.h"
 

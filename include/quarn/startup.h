@@ -114,6 +114,24 @@ QUARN_API QUARN_NORETURN quarn_object *quarn_lean_sorry(uint8_t unused) QUARN_NO
 QUARN_API quarn_object *quarn_lean_panic_fn_borrowed(quarn_object *default_value,
                                                      quarn_object *message) QUARN_NOEXCEPT;
 
+/* ---- debugging --------------------------------------------------------------------------- */
+
+/* Prints the message string through the program's lean_io_eprintln, then applies `rest` to
+ * the scalar 0 and returns what it returns. Consumes message and rest. */
+QUARN_API quarn_object *quarn_lean_dbg_trace(quarn_object *message, quarn_object *rest) QUARN_NOEXCEPT;
+
+/* Prints "shared RC " and the message when value is an object that is not exclusive.
+ * Borrows message; consumes value and returns it. */
+QUARN_API quarn_object *quarn_lean_dbg_trace_if_shared(quarn_object *message, quarn_object *value)
+    QUARN_NOEXCEPT;
+
+/* Sleeps the given milliseconds, then applies `rest` to the scalar 0. Consumes rest. */
+QUARN_API quarn_object *quarn_lean_dbg_sleep(uint32_t milliseconds, quarn_object *rest) QUARN_NOEXCEPT;
+
+/* Prints the calling thread's stack, one line per lean_io_eprintln call, then applies `rest`
+ * to the scalar 0. Consumes rest. */
+QUARN_API quarn_object *quarn_lean_dbg_stack_trace(quarn_object *rest) QUARN_NOEXCEPT;
+
 /* ---- platform and version -------------------------------------------------------------- */
 
 /* ABI version marker: 2. */
