@@ -120,11 +120,15 @@ bool bytewise_valid(const uint8_t *p, size_t n) {
 
 void BM_BytewiseValidatePeer(benchmark::State &state) {
     const std::string &t = text(state.range(0) != 0);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(bytewise_valid(reinterpret_cast<const uint8_t *>(t.data()), t.size()));
+    auto *bytes = reinterpret_cast<const uint8_t *>(t.data());
+    for (auto _ : state) benchmark::DoNotOptimize(bytewise_valid(bytes, t.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTextBytes));
 }
-BENCHMARK(BM_BytewiseValidatePeer)->Arg(0)->Arg(1)->ArgNames({"mixed"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BytewiseValidatePeer)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"mixed"})
+    ->Unit(benchmark::kMillisecond);
 
 // Peer: reading the text once as fast as the machine can, while writing a copy.
 void BM_MemcpyPeer(benchmark::State &state) {

@@ -21,7 +21,9 @@ constexpr size_t kPushReserve = 5;
 inline quarn_object *list_head(quarn_object *cell) noexcept { return quarn_ctor_get(cell, 0); }
 inline quarn_object *list_tail(quarn_object *cell) noexcept { return quarn_ctor_get(cell, 1); }
 
-inline uint32_t unbox_char(quarn_object *c) noexcept { return static_cast<uint32_t>(quarn_unbox(c)); }
+inline uint32_t unbox_char(quarn_object *c) noexcept {
+    return static_cast<uint32_t>(quarn_unbox(c));
+}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include "number/bignum.h"
 #include "object/panic.h"
+#include "quarn/nat.h"
 #include "quarn/string.h"
 #include "startup/lean_panic.h"
 #include "string/string_alloc.h"
@@ -67,14 +68,15 @@ extern "C" uint8_t quarn_lean_string_is_valid_pos(quarn_object *o, quarn_object 
 }
 
 extern "C" quarn_object *quarn_lean_string_utf8_next(quarn_object *o, quarn_object *p) noexcept {
-    if (!quarn_is_scalar(p)) quarn::internal_panic(quarn::kUnreachable);  // PENDING big p + 1
+    if (!quarn_is_scalar(p)) return quarn_lean_nat_add(p, quarn_box(1));
     const quarn_string_object *s = as_string(o);
     size_t i = quarn_unbox(p);
     if (i >= text_bytes(s)) return small_successor(i);
     return quarn_box(i + char_length_of_lead(bytes_of(s)[i]));
 }
 
-extern "C" quarn_object *quarn_lean_string_utf8_next_fast(quarn_object *o, quarn_object *p) noexcept {
+extern "C" quarn_object *quarn_lean_string_utf8_next_fast(quarn_object *o,
+                                                         quarn_object *p) noexcept {
     const quarn_string_object *s = as_string(o);
     if (!quarn_is_scalar(p) || quarn_unbox(p) >= text_bytes(s)) [[unlikely]]
         quarn::internal_panic("String.Pos.Raw.next': position is not in range");
@@ -83,7 +85,7 @@ extern "C" quarn_object *quarn_lean_string_utf8_next_fast(quarn_object *o, quarn
 }
 
 extern "C" quarn_object *quarn_lean_string_utf8_prev(quarn_object *o, quarn_object *p) noexcept {
-    if (!quarn_is_scalar(p)) quarn::internal_panic(quarn::kUnreachable);  // PENDING big p - 1
+    if (!quarn_is_scalar(p)) return quarn_lean_nat_sub(p, quarn_box(1));
     const quarn_string_object *s = as_string(o);
     size_t i = quarn_unbox(p);
     if (i == 0) return quarn_box(0);

@@ -107,9 +107,12 @@ template <bool kCount>
             // predictable both ways.
             size_t run_start = i;
             i += 8;
-            while (n - i >= 32 && ((load_word(p + i) | load_word(p + i + 8) | load_word(p + i + 16) |
-                                    load_word(p + i + 24)) & kHighBits) == 0)
+            while (n - i >= 32) {
+                uint64_t any = load_word(p + i) | load_word(p + i + 8) | load_word(p + i + 16) |
+                               load_word(p + i + 24);
+                if ((any & kHighBits) != 0) break;
                 i += 32;
+            }
             while (n - i >= 8 && (load_word(p + i) & kHighBits) == 0) i += 8;
             if (kCount) characters += i - run_start;
             continue;
@@ -174,7 +177,9 @@ size_t well_formed_char_length(const char *bytes, size_t n, size_t p) noexcept {
     return 0;
 }
 
-bool is_valid_utf8(const char *bytes, size_t n) noexcept { return scan<false>(bytes, n).bytes == n; }
+bool is_valid_utf8(const char *bytes, size_t n) noexcept {
+    return scan<false>(bytes, n).bytes == n;
+}
 
 Utf8Prefix well_formed_prefix(const char *bytes, size_t n) noexcept { return scan<true>(bytes, n); }
 

@@ -165,19 +165,22 @@ struct HugeString {
 
 TEST(BuildDeathTest, CapacityArithmeticThatOverflowsStops) {
     // Exclusive: size + 5 + capacity wraps.
-    EXPECT_INTERNAL_PANIC(quarn_lean_string_push(HugeString::make(1, SIZE_MAX / 2 + 2, SIZE_MAX / 2 + 2), 'a'),
+    size_t half = SIZE_MAX / 2 + 2;
+    EXPECT_INTERNAL_PANIC(quarn_lean_string_push(HugeString::make(1, half, half), 'a'),
                           "integer overflow in runtime computation");
     // Shared: 2 * (size + 5) wraps.
-    EXPECT_INTERNAL_PANIC(quarn_lean_string_push(HugeString::make(2, SIZE_MAX / 2, SIZE_MAX / 2), 'a'),
+    EXPECT_INTERNAL_PANIC(quarn_lean_string_push(HugeString::make(2, half - 2, half - 2), 'a'),
                           "integer overflow in runtime computation");
     // Exclusive: size + extra wraps before the capacity is even looked at.
     quarn_object *t = str("tail");
-    EXPECT_INTERNAL_PANIC(quarn_lean_string_append(HugeString::make(1, SIZE_MAX - 1, SIZE_MAX - 1), t),
+    quarn_object *huge = HugeString::make(1, SIZE_MAX - 1, SIZE_MAX - 1);
+    EXPECT_INTERNAL_PANIC(quarn_lean_string_append(huge, t),
                           "integer overflow in runtime computation");
     quarn_dec(t);
     // Representable, but beyond the largest signed allocation size.
     size_t big = (size_t{1} << 62) + (size_t{1} << 60);
-    EXPECT_INTERNAL_PANIC(quarn_lean_string_push(HugeString::make(1, big, big), 'a'), "out of memory");
+    EXPECT_INTERNAL_PANIC(quarn_lean_string_push(HugeString::make(1, big, big), 'a'),
+                          "out of memory");
 }
 
 TEST_F(BuildTest, CharactersToStringAndBack) {

@@ -161,13 +161,15 @@ TEST(CompareDeathTest, SliceBoundsAreChecked) {
     quarn_object *big_end = slice(s, quarn_box(0), big);
     quarn_object *reversed = slice(s, quarn_box(3), quarn_box(2));
     quarn_object *too_long = slice(s, quarn_box(0), quarn_box(6));
-    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(big_start), "String.Slice bounds are not valid positions");
-    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(big_end), "String.Slice bounds are not valid positions");
-    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(reversed), "String.Slice bounds exceed the string");
-    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(too_long), "String.Slice bounds exceed the string");
+    const char *not_valid = "String.Slice bounds are not valid positions";
+    const char *exceed = "String.Slice bounds exceed the string";
+    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(big_start), not_valid);
+    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(big_end), not_valid);
+    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(reversed), exceed);
+    EXPECT_INTERNAL_PANIC(quarn_lean_slice_hash(too_long), exceed);
     // Both arguments of the comparison are checked.
-    EXPECT_INTERNAL_PANIC(quarn_lean_slice_dec_lt(good, too_long), "String.Slice bounds exceed the string");
-    EXPECT_INTERNAL_PANIC(quarn_lean_slice_dec_lt(big_end, good), "String.Slice bounds are not valid positions");
+    EXPECT_INTERNAL_PANIC(quarn_lean_slice_dec_lt(good, too_long), exceed);
+    EXPECT_INTERNAL_PANIC(quarn_lean_slice_dec_lt(big_end, good), not_valid);
     for (quarn_object *o : {good, big_start, big_end, reversed, too_long}) quarn_dec(o);
 }
 

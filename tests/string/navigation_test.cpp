@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "number/bignum.h"
+#include "quarn/nat.h"
 #include "string/utf8.h"
 #include "strings.h"
 
@@ -89,6 +90,16 @@ TEST_F(NavigationTest, PositionsAtAndBeyondTheEnd) {
                                             reinterpret_cast<quarn_bignum_object *>(big_)));
     quarn_dec(next);
 
+    // Big positions move on big numbers: 2^63 + 1 forward, 2^63 - 1 (a scalar again) back.
+    quarn_object *after_big = quarn_lean_string_utf8_next(s_, big_);
+    quarn_object *expected = quarn_lean_nat_add(big_, quarn_box(1));
+    ASSERT_FALSE(quarn_is_scalar(after_big));
+    EXPECT_EQ(quarn_lean_nat_dec_eq(after_big, expected), 1);
+    EXPECT_EQ(pos(quarn_lean_string_utf8_prev(s_, big_)), kLargestSmallNat);
+    quarn_object *back = quarn_lean_string_utf8_prev(s_, after_big);
+    EXPECT_EQ(quarn_lean_nat_dec_eq(back, big_), 1);
+    for (quarn_object *o : {after_big, expected, back}) quarn_dec(o);
+
     for (size_t i = 0; i <= end + 1; ++i) {
         EXPECT_EQ(quarn_lean_string_utf8_at_end(s_, quarn_box(i)), i >= end) << i;
         EXPECT_EQ(quarn_lean_string_is_valid_pos(s_, quarn_box(i)), is_start(i) || i == end) << i;
@@ -122,7 +133,8 @@ TEST_F(NavigationTest, CharacterReadsAndTheirDefaults) {
 // Unchecked bytes can hold lead bytes whose character runs past the end, overlong forms
 // and surrogates: reads give 'A' there rather than reading beyond the text.
 TEST_F(NavigationTest, ReadsOfUncheckedBytes) {
-    quarn_object *odd = quarn_lean_string_from_utf8_unchecked(byte_array("\xC1\x81\xED\xA0\x80\xF0\x9F"));
+    quarn_object *odd =
+        quarn_lean_string_from_utf8_unchecked(byte_array("\xC1\x81\xED\xA0\x80\xF0\x9F"));
     for (size_t i : {0, 2, 5})
         EXPECT_EQ(quarn_lean_string_utf8_get(odd, quarn_box(i)), uint32_t{'A'}) << i;
     quarn_dec(odd);
@@ -144,8 +156,9 @@ TEST_F(NavigationTest, GetBangReportsEachFailure) {
 
 TEST_F(NavigationTest, BytesUpToAndIncludingTheTerminator) {
     for (size_t i = 0; i < kMixed.size(); ++i) {
-        EXPECT_EQ(quarn_lean_string_get_byte_fast(s_, quarn_box(i)), static_cast<uint8_t>(kMixed[i]));
-        EXPECT_EQ(quarn_lean_string_uget_byte_fast(s_, i), static_cast<uint8_t>(kMixed[i]));
+        auto byte = static_cast<uint8_t>(kMixed[i]);
+        EXPECT_EQ(quarn_lean_string_get_byte_fast(s_, quarn_box(i)), byte);
+        EXPECT_EQ(quarn_lean_string_uget_byte_fast(s_, i), byte);
     }
     EXPECT_EQ(quarn_lean_string_get_byte_fast(s_, quarn_box(kMixed.size())), 0);
     EXPECT_EQ(quarn_lean_string_uget_byte_fast(s_, kMixed.size()), 0);
@@ -164,7 +177,8 @@ TEST(NavigationDeathTest, FastVariantsStopOutOfRange) {
                           "String.Pos.Raw.get': position is not in range");
     EXPECT_INTERNAL_PANIC(quarn_lean_string_get_byte_fast(s, quarn_box(4)),
                           "String.getUTF8Byte: index out of range");
-    EXPECT_INTERNAL_PANIC(quarn_lean_string_uget_byte_fast(s, 4), "String.ugetUTF8Byte: index out of range");
+    EXPECT_INTERNAL_PANIC(quarn_lean_string_uget_byte_fast(s, 4),
+                          "String.ugetUTF8Byte: index out of range");
     EXPECT_INTERNAL_PANIC(quarn_lean_string_utf8_extract_fast(s, quarn_box(0), quarn_box(4)),
                           "String.extract: positions are not in range");
     EXPECT_INTERNAL_PANIC(quarn_lean_string_utf8_extract_fast(s, quarn_box(4), quarn_box(1)),
@@ -174,7 +188,8 @@ TEST(NavigationDeathTest, FastVariantsStopOutOfRange) {
                           "String.Pos.Raw.next': position is not in range");
     EXPECT_INTERNAL_PANIC(quarn_lean_string_utf8_get_fast(s, big),
                           "String.Pos.Raw.get': position is not in range");
-    EXPECT_INTERNAL_PANIC(quarn_lean_string_get_byte_fast(s, big), "String.getUTF8Byte: index out of range");
+    EXPECT_INTERNAL_PANIC(quarn_lean_string_get_byte_fast(s, big),
+                          "String.getUTF8Byte: index out of range");
     EXPECT_INTERNAL_PANIC(quarn_lean_string_utf8_extract_fast(s, quarn_box(0), big),
                           "String.extract: positions are not in range");
     quarn_dec(big);
@@ -232,7 +247,8 @@ TEST_F(NavigationTest, SetLeavesBadPositionsAlone) {
             std::vector<uint32_t> expected = kChars;
             expected[k] = c;
             std::vector<uint32_t> got;
-            for (size_t i = 0; i < text(r).size(); i = pos(quarn_lean_string_utf8_next(r, quarn_box(i))))
+            for (size_t i = 0; i < text(r).size();
+                 i = pos(quarn_lean_string_utf8_next(r, quarn_box(i))))
                 got.push_back(quarn_lean_string_utf8_get(r, quarn_box(i)));
             EXPECT_EQ(got, expected);
             EXPECT_EQ(fields(r)->length, 5u);

@@ -22,7 +22,9 @@ inline std::string_view text(const quarn_object *s) {
     return {o->data, o->size - 1};
 }
 
-inline const quarn_string_object *fields(const quarn_object *s) { return quarn::string::as_string(s); }
+inline const quarn_string_object *fields(const quarn_object *s) {
+    return quarn::string::as_string(s);
+}
 
 // A new byte array of the bytes. Owned.
 inline quarn_object *byte_array(std::string_view bytes) {
