@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "object/checked_math.h"
 #include "string/string_alloc.h"
 #include "string/utf8.h"
 
@@ -27,7 +28,7 @@ quarn_object *decode_lossy(const char *bytes, size_t n) noexcept {
     if (valid.bytes == n) return make_string(bytes, n, valid.characters);
 
     // While it is built, `size` counts the text bytes only; the terminator comes last.
-    quarn_string_object *s = allocate_string(n + kReplacementBytes);
+    quarn_string_object *s = allocate_string(checked_add(n, kReplacementBytes));
     s->size = 0;
     size_t characters = 0, i = 0;
     while (true) {

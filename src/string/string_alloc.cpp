@@ -35,7 +35,7 @@ quarn_string_object *allocate_string(size_t capacity) noexcept {
 quarn_object *make_string(const char *bytes, size_t n, size_t length) noexcept {
     if (n > kLargestLength) internal_panic(kOutOfMemory);
     quarn_string_object *s = allocate_string(n + 1);
-    std::memcpy(s->data, bytes, n);
+    if (n != 0) std::memcpy(s->data, bytes, n);  // bytes may be null when n is 0
     s->data[n] = '\0';
     s->size = n + 1;
     s->length = length;

@@ -261,9 +261,12 @@ TEST_F(BuildTest, ValidationOfByteArrays) {
         EXPECT_EQ(quarn_lean_string_validate_utf8(bytes), 0) << hex(bad);
         quarn_dec(bytes);
     }
-    quarn_object *good = byte_array("\xEF\xBF\xBD");
-    EXPECT_EQ(quarn_lean_string_validate_utf8(good), 1);
-    quarn_dec(good);
+    for (std::string_view good : {std::string_view("\xEF\xBF\xBD"), std::string_view(""),
+                                  std::string_view("\0\0\0\0\0\0\0\0\0", 9)}) {
+        quarn_object *bytes = byte_array(good);
+        EXPECT_EQ(quarn_lean_string_validate_utf8(bytes), 1) << hex(good);
+        quarn_dec(bytes);
+    }
 }
 
 }  // namespace

@@ -12,33 +12,6 @@ using namespace test_strings;
 
 using CompareTest = kit::LiveObjectsTest;
 
-// MurmurHash64A written again from its public description, block by block with the bytes
-// assembled by hand, for comparison with the runtime's.
-uint64_t reference_murmur64a(std::string_view data, uint64_t seed) {
-    const uint64_t m = 0xC6A4A7935BD1E995ull;
-    uint64_t h = seed ^ (data.size() * m);
-    size_t blocks = data.size() / 8;
-    for (size_t b = 0; b < blocks; ++b) {
-        uint64_t k = 0;
-        for (int j = 7; j >= 0; --j) k = k << 8 | static_cast<uint8_t>(data[8 * b + j]);
-        k *= m;
-        k ^= k >> 47;
-        k *= m;
-        h ^= k;
-        h *= m;
-    }
-    size_t rest = data.size() % 8;
-    if (rest != 0) {
-        for (size_t j = 0; j < rest; ++j)
-            h ^= uint64_t{static_cast<uint8_t>(data[8 * blocks + j])} << (8 * j);
-        h *= m;
-    }
-    h ^= h >> 47;
-    h *= m;
-    h ^= h >> 47;
-    return h;
-}
-
 TEST_F(CompareTest, EqualityLooksAtEveryByte) {
     quarn_object *a = str("h\xC3\xA9llo, world");
     quarn_object *b = str("h\xC3\xA9llo, world");
@@ -129,26 +102,22 @@ TEST(CompareDeathTest, MemcmpStopsOnBadRanges) {
     quarn_dec(b);
 }
 
-TEST_F(CompareTest, HashIsMurmur64AWithSeed11) {
+// The hash function itself is checked against Python in utf8_test; here, what it is applied
+// to: the text bytes without the terminator, or exactly the bytes of a slice.
+TEST_F(CompareTest, HashesCoverTheTextBytesOnly) {
     std::mt19937 rng(11);
-    for (size_t n = 0; n < 70; ++n) {
+    for (size_t n = 0; n < 40; ++n) {
         std::string bytes;
         for (size_t i = 0; i < n; ++i) bytes += static_cast<char>(rng());
         quarn_object *s = str(bytes);
-        uint64_t expected = reference_murmur64a(bytes, 11);
+        uint64_t expected = quarn::string::murmur_hash64a(bytes.data(), bytes.size(), 11);
         EXPECT_EQ(quarn_lean_string_hash(s), expected) << n;
-        EXPECT_EQ(quarn::string::murmur_hash64a(bytes.data(), bytes.size()), expected) << n;
-        // The same bytes as a slice of a longer string hash the same.
         quarn_object *longer = str("<<" + bytes + ">>>");
         quarn_object *sl = slice(longer, quarn_box(2), quarn_box(2 + n));
         EXPECT_EQ(quarn_lean_slice_hash(sl), expected) << n;
         quarn_dec(sl);
         quarn_dec(s);
     }
-    quarn_object *empty = str("");
-    EXPECT_EQ(quarn_lean_string_hash(empty), reference_murmur64a("", 11));
-    EXPECT_NE(quarn_lean_string_hash(empty), reference_murmur64a("", 0)) << "the seed matters";
-    quarn_dec(empty);
 }
 
 TEST(CompareDeathTest, SliceBoundsAreChecked) {
