@@ -5,7 +5,7 @@
 
 #include "fixed/float_rules.h"
 #include "fixed/float_to_string.h"
-#include "fixed/nat_int.h"
+#include "number/nat.h"
 #include "object/export.h"
 #include "quarn/fixed.h"
 #include "string/string_alloc.h"
@@ -28,7 +28,7 @@ quarn_object *frexp_pair(F x) noexcept {
     if (!std::isfinite(x)) exponent = 0;
     quarn_object *pair = quarn_alloc_ctor(0, 2, 0);
     quarn_ctor_set(pair, 0, box(mantissa));
-    quarn_ctor_set(pair, 1, fixed::box_small_int(exponent));
+    quarn_ctor_set(pair, 1, quarn::number::box_int(exponent));
     return pair;
 }
 
@@ -36,7 +36,7 @@ quarn_object *frexp_pair(F x) noexcept {
 // zero stays +0.0, a negative e gives +0.0 and a positive one x * +inf (NaN stays NaN).
 template <std::floating_point F>
 F scale_by_power_of_two(F x, const quarn_object *e) noexcept {
-    if (quarn_is_scalar(e)) return std::scalbn(x, fixed::small_int_value(e));
+    if (quarn_is_scalar(e)) return std::scalbn(x, quarn::number::unbox_int(e));
     if (x == 0) return F(0);
     switch (reinterpret_cast<const quarn_bignum_object *>(e)->sign) {
         case QUARN_SIGN_NEGATIVE: return F(0);

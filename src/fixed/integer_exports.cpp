@@ -6,7 +6,7 @@
 // quarn/fixed.h. The signatures differ only in the signedness of same-width integers, which
 // travel in the same registers; the compiler's warning about that is silenced here.
 #include "fixed/integer_rules.h"
-#include "fixed/nat_int.h"
+#include "number/nat.h"
 #include "object/export.h"
 #include "quarn/fixed.h"
 
@@ -32,7 +32,7 @@ namespace fixed = quarn::fixed;
     EXPORT T quarn_lean_##type##_shift_left(T a, T b) noexcept { return fixed::shift_left(a, b); } \
     EXPORT uint8_t quarn_lean_##type##_dec_eq(T a, T b) noexcept { return fixed::dec_eq(a, b); }   \
     EXPORT T quarn_lean_##type##_of_nat(quarn_object *n) noexcept {                                \
-        return T(fixed::nat_low_bits(n));                                                          \
+        return T(quarn::number::nat_low_bits(n));                                                  \
     }
 
 #define PER_WIDTH_ALIASES(type, T, body)                                                           \
@@ -72,7 +72,7 @@ EXPORT int16_t quarn_lean_int16_of_int(quarn_object *) noexcept
 EXPORT int32_t quarn_lean_int32_of_int(quarn_object *) noexcept
     QUARN_EXPORT_ALIAS(quarn_lean_uint32_of_nat);
 EXPORT int64_t quarn_lean_int64_of_int(quarn_object *i) noexcept {
-    return int64_t(fixed::int_low_bits(i));
+    return int64_t(quarn::number::int_low_bits(i));
 }
 EXPORT ptrdiff_t quarn_lean_isize_of_int(quarn_object *) noexcept
     QUARN_EXPORT_ALIAS(quarn_lean_int64_of_int);
@@ -119,12 +119,12 @@ PER_TYPE_ALIASES(isize, ptrdiff_t, int64)
 #define UNSIGNED_ONLY(type, T)                                                 \
     EXPORT T quarn_lean_##type##_log2(T a) noexcept { return fixed::log2(a); } \
     EXPORT T quarn_lean_##type##_of_nat_mk(quarn_object *n) noexcept {         \
-        T value = T(fixed::nat_low_bits(n));                                   \
+        T value = T(quarn::number::nat_low_bits(n));                           \
         quarn_dec(n);                                                          \
         return value;                                                          \
     }                                                                          \
     EXPORT quarn_object *quarn_lean_##type##_to_nat(T a) noexcept {            \
-        return fixed::nat_of_uint64(a);                                        \
+        return quarn::number::nat_of_uint64(a);                                \
     }
 
 UNSIGNED_ONLY(uint8, uint8_t)
@@ -145,11 +145,11 @@ EXPORT int32_t quarn_lean_int32_abs(int32_t a) noexcept { return fixed::abs(a); 
 EXPORT int64_t quarn_lean_int64_abs(int64_t a) noexcept { return fixed::abs(a); }
 EXPORT ptrdiff_t quarn_lean_isize_abs(ptrdiff_t) noexcept QUARN_EXPORT_ALIAS(quarn_lean_int64_abs);
 
-EXPORT quarn_object *quarn_lean_int8_to_int(int8_t a) noexcept { return fixed::box_small_int(a); }
-EXPORT quarn_object *quarn_lean_int16_to_int(int16_t a) noexcept { return fixed::box_small_int(a); }
-EXPORT quarn_object *quarn_lean_int32_to_int(int32_t a) noexcept { return fixed::box_small_int(a); }
+EXPORT quarn_object *quarn_lean_int8_to_int(int8_t a) noexcept { return quarn::number::box_int(a); }
+EXPORT quarn_object *quarn_lean_int16_to_int(int16_t a) noexcept { return quarn::number::box_int(a); }
+EXPORT quarn_object *quarn_lean_int32_to_int(int32_t a) noexcept { return quarn::number::box_int(a); }
 EXPORT quarn_object *quarn_lean_int64_to_int_sint(int64_t a) noexcept {
-    return fixed::int_of_int64(a);
+    return quarn::number::int_of_int64(a);
 }
 EXPORT quarn_object *quarn_lean_isize_to_int(ptrdiff_t) noexcept
     QUARN_EXPORT_ALIAS(quarn_lean_int64_to_int_sint);

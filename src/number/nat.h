@@ -83,6 +83,21 @@ inline quarn_object *int_of_int64(int64_t v) noexcept {
     return make_one_digit(magnitude, v < 0 ? QUARN_SIGN_NEGATIVE : QUARN_SIGN_POSITIVE);
 }
 
+// A Nat or Int modulo 2^64: a scalar's value (sign-extended for an Int), or a big number's
+// lowest digit (0 for zero), negated when the number is negative. Borrow v.
+inline uint64_t big_low_bits(const quarn_object *v) noexcept {
+    const quarn_bignum_object *big = as_bignum(v);
+    DigitView magnitude = magnitude_of(big);
+    uint64_t low = magnitude.count == 0 ? 0 : magnitude.digits[0];
+    return big->sign == QUARN_SIGN_NEGATIVE ? 0 - low : low;
+}
+inline uint64_t nat_low_bits(const quarn_object *v) noexcept {
+    return quarn_is_scalar(v) ? quarn_unbox(v) : big_low_bits(v);
+}
+inline uint64_t int_low_bits(const quarn_object *v) noexcept {
+    return quarn_is_scalar(v) ? static_cast<uint64_t>(int64_t{unbox_int(v)}) : big_low_bits(v);
+}
+
 // n + 1 and n - 1 (0 for 0) of a Nat, for positions and counters that step past the boxed
 // range. Borrow n; return an owned reference.
 quarn_object *nat_succ(const quarn_object *n) noexcept;
