@@ -37,6 +37,7 @@
 #include "closure.h"
 #include "nat.h"
 #include "array.h"
+#include "string.h"
 #include "fixed.h"
 #include "io.h"
 #include "startup.h"

@@ -72,6 +72,26 @@ static inline quarn_object *quarn_lazy_obj_get(quarn_lazy_cell *cell, quarn_obje
 
 /* ---- start and stop -------------------------------------------------------------------- */
 
+/* A program's initializer: runs every module initializer; returns an IO result. */
+typedef quarn_object *(*quarn_initializer)(void);
+/* The Lean main, with or without the command line. It returns an IO result. */
+typedef quarn_object *(*quarn_main_with_args)(quarn_object *args);
+typedef quarn_object *(*quarn_main_without_args)(void);
+
+/*
+ * Runs a compiled program and returns its exit code; the program's C main returns it.
+ * Calls the initializer (when not null; its result is released), ends initialization, then
+ * runs `main` on a new thread "lean-main" (stack size from LEAN_STACK_SIZE_KB, 1 GiB by
+ * default) unless LEAN_MAIN_USE_THREAD is "0". `main` is a quarn_main_with_args when
+ * main_takes_arguments is 1 (it receives the argc arguments of argv as a list of strings,
+ * bad UTF-8 replaced by U+FFFD), a quarn_main_without_args otherwise. The exit code is 0, or
+ * the UInt32 main returned when main_returns_uint32 is 1; an error result prints
+ * "uncaught exception: " and the error's text on standard error and gives 1. Borrows argv.
+ * Call once, from the process's main thread.
+ */
+QUARN_API uint32_t quarn_run_main(quarn_initializer initializer, void *main, uint8_t main_takes_arguments,
+                                  uint8_t main_returns_uint32, int argc, char **argv) QUARN_NOEXCEPT;
+
 /* Ends the initialization phase of a host that embeds the library without quarn_run_main:
  * clears the initializing flag and starts the task manager once. */
 QUARN_API void quarn_end_initialization(void) QUARN_NOEXCEPT;

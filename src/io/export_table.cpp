@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "object/panic.h"
+#include "quarn/io.h"
 #include "string/c_text.h"
 
 namespace quarn::io {

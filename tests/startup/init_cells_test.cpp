@@ -17,7 +17,8 @@ TEST(InitCells, BitsAndObjectsArePublishedOnce) {
     EXPECT_EQ(bits.state, 2u);
 
     quarn_object *list = kit_cons(kit_string("x"), quarn_box(0));
-    quarn_init_cell objects{{}, 0, "Main.names"};
+    // Static, as compiled code's cells are: what they hold stays reachable for good.
+    static quarn_init_cell objects{{}, 0, "Main.names"};
     quarn_init_obj_set(&objects, list);
     EXPECT_EQ(objects.value.object, list);
     EXPECT_EQ(list->rc, 0) << "stored values are persistent";
@@ -102,7 +103,7 @@ TEST(LazyCells, DifferentCellsComputeInParallel) {
 quarn_object *make_greeting() { return kit_string("hello"); }
 
 TEST(LazyCells, ObjectsArePersistentAndBorrowedFromTheCell) {
-    quarn_lazy_cell cell{};
+    static quarn_lazy_cell cell{};
     quarn_object *first = quarn_lazy_obj_get(&cell, make_greeting);
     quarn_object *second = quarn_lazy_obj_force(&cell, make_greeting);
     EXPECT_EQ(first, second);
