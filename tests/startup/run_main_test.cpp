@@ -154,6 +154,16 @@ TEST(RunMainDeathTest, AProgramsProcessEndsWithItsExitCode) {
                 ::testing::ExitedWithCode(7), "^$");
 }
 
+TEST(RunMainDeathTest, AMainThreadThatCannotStart) {
+    // A stack larger than the address space can hold; the system's reason follows.
+    EXPECT_EXIT(
+        {
+            setenv("LEAN_STACK_SIZE_KB", "9000000000000000000", 1);
+            run(reinterpret_cast<void *>(main_returning_7), false, true, {});
+        },
+        ::testing::ExitedWithCode(1), "^INTERNAL PANIC: cannot start the main thread: [A-Z][a-z ]+\n$");
+}
+
 TEST(RunMainDeathTest, NullMainAndArguments) {
     EXPECT_INTERNAL_PANIC(run(nullptr, false, false, {}), "quarn_run_main: `main` is a null pointer");
     EXPECT_INTERNAL_PANIC(run(reinterpret_cast<void *>(main_with_args), true, false, {"a", nullptr}),
