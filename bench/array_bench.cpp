@@ -64,6 +64,33 @@ void BM_VectorPushBackAndDestroy(benchmark::State &state) {
 }
 BENCHMARK(BM_VectorPushBackAndDestroy)->Unit(benchmark::kMillisecond);
 
+// The header's inline push, as compiled code calls it.
+void BM_ArrayPushBoxedInline(benchmark::State &state) {
+    for (auto _ : state) {
+        quarn_object *a = quarn_lean_mk_empty_array_with_capacity(quarn_box(0));
+        for (size_t i = 0; i < kValues; ++i) a = quarn_array_push(a, quarn_box(i));
+        benchmark::DoNotOptimize(a);
+        state.PauseTiming();
+        quarn_dec(a);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kValues));
+}
+BENCHMARK(BM_ArrayPushBoxedInline)->Unit(benchmark::kMillisecond);
+
+void BM_ByteArrayPushInline(benchmark::State &state) {
+    for (auto _ : state) {
+        quarn_object *a = quarn_lean_mk_empty_byte_array(quarn_box(0));
+        for (size_t i = 0; i < kValues; ++i) a = quarn_byte_array_push(a, static_cast<uint8_t>(i));
+        benchmark::DoNotOptimize(a);
+        state.PauseTiming();
+        quarn_dec(a);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kValues));
+}
+BENCHMARK(BM_ByteArrayPushInline)->Unit(benchmark::kMillisecond);
+
 // Byte arrays double the needed count; the peer is std::vector<uint8_t>.
 void BM_ByteArrayPush(benchmark::State &state) {
     for (auto _ : state) {

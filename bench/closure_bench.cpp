@@ -173,6 +173,31 @@ void BM_RefSetSingleThreaded(benchmark::State &state) {
 }
 BENCHMARK(BM_RefSetSingleThreaded);
 
+// The header's inline get and set, as compiled code calls them.
+void BM_InlineRefGetSingleThreaded(benchmark::State &state) {
+    Value cell = quarn_lean_st_mk_ref(quarn_alloc_ctor(0, 0, 0));
+    for (auto _ : state) {
+        Value v = quarn_st_ref_get(cell);
+        benchmark::DoNotOptimize(v);
+        quarn_dec(v);
+    }
+    quarn_dec(cell);
+}
+BENCHMARK(BM_InlineRefGetSingleThreaded);
+
+void BM_InlineRefSetSingleThreaded(benchmark::State &state) {
+    constexpr size_t kCells = 16;
+    Value cells[kCells];
+    for (Value &cell : cells) cell = quarn_lean_st_mk_ref(quarn_box(0));
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quarn_st_ref_set(cells[i % kCells], quarn_box(i)));
+        ++i;
+    }
+    for (Value cell : cells) quarn_dec(cell);
+}
+BENCHMARK(BM_InlineRefSetSingleThreaded);
+
 // The same two on a multi-threaded cell, for comparison: two exchanges per get.
 void BM_RefGetShared(benchmark::State &state) {
     Value cell = quarn_lean_st_mk_ref(quarn_alloc_ctor(0, 0, 0));

@@ -217,6 +217,60 @@ QUARN_API uint8_t quarn_lean_sarray_dec_eq(quarn_object *a, quarn_object *b) QUA
  * Borrows `a` and `b`. */
 QUARN_API uint8_t quarn_lean_byteslice_beq(quarn_object *a, quarn_object *b) QUARN_NOEXCEPT;
 
+/* ------------------------------------------------------------------------------------------ */
+/* Inline fast paths for compiled code                                                       */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Each gives the same result as the exported primitive it is named after, which it calls
+ * for every case but the common one. */
+
+static inline size_t quarn_array_size(const quarn_object *a) {
+    return ((const quarn_array_object *)a)->size;
+}
+
+/* Element i < size, unchecked. Returns a reference borrowed from `a`. */
+static inline quarn_object *quarn_array_uget_borrowed(const quarn_object *a, size_t i) {
+    return ((const quarn_array_object *)a)->data[i];
+}
+
+/* Element i < size, unchecked. Borrows `a`. Returns an owned reference. */
+static inline quarn_object *quarn_array_uget(const quarn_object *a, size_t i) {
+    quarn_object *v = quarn_array_uget_borrowed(a, i);
+    quarn_inc(v);
+    return v;
+}
+
+/* quarn_lean_array_push: in place when `a` is exclusive with room to spare.
+ * Consumes `a` and `v`. Returns an owned reference. */
+static inline quarn_object *quarn_array_push(quarn_object *a, quarn_object *v) {
+    quarn_array_object *array = (quarn_array_object *)a;
+    if (quarn_is_exclusive(a) && array->size < array->capacity) {
+        array->data[array->size++] = v;
+        return a;
+    }
+    return quarn_lean_array_push(a, v);
+}
+
+static inline size_t quarn_sarray_size(const quarn_object *a) {
+    return ((const quarn_sarray_object *)a)->size;
+}
+
+/* Byte i < size, unchecked. Borrows `a`. */
+static inline uint8_t quarn_byte_array_uget(const quarn_object *a, size_t i) {
+    return ((const quarn_sarray_object *)a)->data[i];
+}
+
+/* quarn_lean_byte_array_push: in place when `a` is exclusive with room to spare.
+ * Consumes `a`. Returns an owned reference. */
+static inline quarn_object *quarn_byte_array_push(quarn_object *a, uint8_t b) {
+    quarn_sarray_object *array = (quarn_sarray_object *)a;
+    if (quarn_is_exclusive(a) && array->size < array->capacity) {
+        array->data[array->size++] = b;
+        return a;
+    }
+    return quarn_lean_byte_array_push(a, b);
+}
+
 QUARN_END_DECLS
 
 #endif /* QUARN_ARRAY_H */

@@ -184,6 +184,32 @@ QUARN_API quarn_object *quarn_lean_st_ref_take(quarn_object *cell) QUARN_NOEXCEP
 /* 1 when `a` and `b` are the same cell, else 0. Borrows `a` and `b`. */
 QUARN_API uint8_t quarn_lean_st_ref_ptr_eq(quarn_object *a, quarn_object *b) QUARN_NOEXCEPT;
 
+/* Inline fast paths of get and set for single-threaded cells holding a value; every other
+ * case goes to the exported primitive, with the same result. Plain loads and stores only. */
+
+/* quarn_lean_st_ref_get. Borrows `cell`. Returns an owned reference. */
+static inline quarn_object *quarn_st_ref_get(quarn_object *cell) {
+    if (quarn_is_st(cell)) {
+        quarn_object *v = ((quarn_ref_object *)cell)->value;
+        if (v != NULL) {
+            quarn_inc(v);
+            return v;
+        }
+    }
+    return quarn_lean_st_ref_get(cell);
+}
+
+/* quarn_lean_st_ref_set. Borrows `cell`; consumes `value`. Returns the scalar 0. */
+static inline quarn_object *quarn_st_ref_set(quarn_object *cell, quarn_object *value) {
+    if (quarn_is_st(cell)) {
+        quarn_object *old = ((quarn_ref_object *)cell)->value;
+        ((quarn_ref_object *)cell)->value = value;
+        if (old != NULL) quarn_dec(old);
+        return quarn_box(0);
+    }
+    return quarn_lean_st_ref_set(cell, value);
+}
+
 QUARN_END_DECLS
 
 #endif /* QUARN_CLOSURE_H */

@@ -137,6 +137,33 @@ TEST_F(ArrayTest, PushCopiesSharedArraysGrowingFromHalfFull) {
     quarn_dec(a);
 }
 
+TEST_F(ArrayTest, TheInlineFastPathsAgreeWithTheExportedOnes) {
+    quarn_object *x = leaf();
+    quarn_object *a = array({x}, 2);
+    EXPECT_EQ(quarn_array_size(a), 1u);
+    EXPECT_EQ(quarn_array_uget_borrowed(a, 0), x);
+    quarn_object *got = quarn_array_uget(a, 0);
+    EXPECT_EQ(rc(x), 2);
+    quarn_dec(got);
+    EXPECT_EQ(quarn_array_push(a, quarn_box(1)), a) << "room left: in place";
+    quarn_object *grown = quarn_array_push(a, quarn_box(2));
+    EXPECT_NE(grown, a);
+    EXPECT_EQ(capacity_of(grown), 6u) << "full: the exported push grows it";
+    quarn_inc(grown);
+    quarn_object *copy = quarn_array_push(grown, quarn_box(3));
+    EXPECT_NE(copy, grown) << "shared: copied, even with room";
+    EXPECT_EQ(size_of(grown), 3u);
+    quarn_dec(copy);
+    quarn_dec(grown);
+
+    quarn_object *bytes = quarn_lean_mk_empty_byte_array(quarn_box(1));
+    EXPECT_EQ(quarn_byte_array_push(bytes, 7), bytes);
+    bytes = quarn_byte_array_push(bytes, 8);
+    EXPECT_EQ(quarn_sarray_size(bytes), 2u);
+    EXPECT_EQ(quarn_byte_array_uget(bytes, 1), 8);
+    quarn_dec(bytes);
+}
+
 TEST_F(ArrayTest, GetReturnsANewReferenceOrReportsAndReturnsTheDefault) {
     quarn_object *x = leaf(), *fallback = leaf();
     quarn_object *a = array({quarn_box(0), quarn_box(1), quarn_box(2), quarn_box(3), x}, 5);

@@ -64,6 +64,41 @@ TEST_F(RefTest, SingleThreadedOperationsCountTheirValues) {
     quarn_dec(cell);
 }
 
+TEST_F(RefTest, TheInlineFastPathsAgreeWithTheExportedOnes) {
+    Value a = leaf(), b = leaf();
+    Value cell = quarn_lean_st_mk_ref(a);
+    Value got = quarn_st_ref_get(cell);
+    EXPECT_EQ(got, a);
+    EXPECT_EQ(a->rc, 2);
+    quarn_dec(got);
+    EXPECT_EQ(quarn_st_ref_set(cell, b), quarn_box(0));
+    EXPECT_EQ(slot(cell), b) << "a was released by the set";
+    quarn_dec(quarn_lean_st_ref_take(cell));
+    EXPECT_EQ(quarn_st_ref_set(cell, quarn_box(7)), quarn_box(0)) << "an empty cell is refilled";
+    EXPECT_EQ(quarn_st_ref_get(cell), quarn_box(7));
+
+    // Shared cells go the exported way: the new value is marked multi-threaded.
+    quarn_mark_mt(cell);
+    Value c = leaf();
+    quarn_st_ref_set(cell, c);
+    EXPECT_TRUE(quarn_is_mt(c));
+    Value shared = quarn_st_ref_get(cell);
+    EXPECT_EQ(shared, c);
+    EXPECT_EQ(c->rc, -2);
+    quarn_dec(shared);
+    quarn_dec(cell);
+}
+
+TEST(RefDeathTest, TheInlineGetOfAnEmptyCellIsTheSamePanic) {
+    EXPECT_INTERNAL_PANIC(
+        {
+            Value cell = quarn_lean_st_mk_ref(quarn_box(1));
+            quarn_lean_st_ref_take(cell);
+            quarn_st_ref_get(cell);
+        },
+        "null reference read");
+}
+
 TEST_F(RefTest, PointerEqualityIsIdentityOfCells) {
     Value v = leaf();
     quarn_inc(v);
