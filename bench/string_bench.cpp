@@ -7,13 +7,14 @@
 #include <random>
 #include <string>
 
+#include "bench_text.h"
+
 #include <quarn/quarn.h>
 #include <quarn/string.h>
 
 namespace {
 
 constexpr size_t kPushes = 10000000;
-constexpr size_t kTextBytes = size_t{64} << 20;
 
 // Ten million ASCII characters onto an exclusive string that starts empty. Through the
 // exported call, each push waits for the size that the previous call stored (a round trip
@@ -52,24 +53,8 @@ void BM_StdStringPushBack(benchmark::State &state) {
 }
 BENCHMARK(BM_StdStringPushBack)->Unit(benchmark::kMillisecond);
 
-// 64 MiB of text: ASCII, or characters of one to four bytes in equal shares at random.
-const std::string &text(bool mixed) {
-    static const std::string ascii = [] {
-        std::string t(kTextBytes, ' ');
-        for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<char>(' ' + i * 7 % 95);
-        return t;
-    }();
-    static const std::string multi = [] {
-        std::mt19937 rng(1);
-        const char *pieces[] = {"e", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
-        std::string t;
-        t.reserve(kTextBytes + 4);
-        while (t.size() < kTextBytes - 4) t += pieces[rng() % 4];
-        while (t.size() < kTextBytes) t += 'e';
-        return t;
-    }();
-    return mixed ? multi : ascii;
-}
+using bench_text::kTextBytes;
+using bench_text::text;
 
 // A byte array laid out as compiled code sees one, over a copy of the text. Freed by hand:
 // the primitives measured here only borrow it.

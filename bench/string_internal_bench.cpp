@@ -9,11 +9,10 @@
 #include <random>
 #include <string>
 
+#include "bench_text.h"
 #include "string/lossy.h"
 
 namespace {
-
-constexpr size_t kTextBytes = size_t{64} << 20;
 
 // Every decoding returns a new 64 MiB string. Left alone, the allocator hands blocks that
 // large back to the kernel when they are freed, so each iteration would also measure the
@@ -23,23 +22,8 @@ constexpr size_t kTextBytes = size_t{64} << 20;
 const bool kArenaReserved = std::getenv("QUARN_BENCH_FRESH_PAGES") == nullptr &&
                             mi_reserve_os_memory(size_t{512} << 20, true, true) == 0;
 
-const std::string &text(bool mixed) {
-    static const std::string ascii = [] {
-        std::string t(kTextBytes, ' ');
-        for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<char>(' ' + i * 7 % 95);
-        return t;
-    }();
-    static const std::string multi = [] {
-        std::mt19937 rng(1);
-        const char *pieces[] = {"e", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
-        std::string t;
-        t.reserve(kTextBytes + 4);
-        while (t.size() < kTextBytes - 4) t += pieces[rng() % 4];
-        while (t.size() < kTextBytes) t += 'e';
-        return t;
-    }();
-    return mixed ? multi : ascii;
-}
+using bench_text::kTextBytes;
+using bench_text::text;
 
 void BM_DecodeLossy(benchmark::State &state) {
     const std::string &t = text(state.range(0) != 0);
