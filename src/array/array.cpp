@@ -9,6 +9,7 @@
 #include "array/nat_argument.h"
 #include "object/checked_math.h"
 #include "object/header.h"
+#include "object/list.h"
 #include "quarn/array.h"
 #include "startup/lean_panic.h"
 
@@ -120,10 +121,7 @@ extern "C" quarn_object *quarn_lean_array_to_list(quarn_object *a) noexcept {
     for (size_t i = array->size; i-- > 0;) {
         quarn_object *head = array->data[i];
         if (!hand_over) quarn_inc(head);
-        quarn_object *cell = quarn_alloc_ctor(1, 2, 0);
-        quarn_ctor_set(cell, 0, head);
-        quarn_ctor_set(cell, 1, list);
-        list = cell;
+        list = quarn::object::make_cons(head, list);
     }
     if (hand_over)
         quarn::object::deallocate(a);

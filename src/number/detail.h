@@ -4,12 +4,12 @@
 #include <cstdint>
 
 #include "number/integer.h"
-#include "quarn/object.h"
+#include "quarn/nat.h"
 
 namespace quarn::number::detail {
 
 inline bool both_scalar(const quarn_object *a, const quarn_object *b) noexcept {
-    return (reinterpret_cast<uintptr_t>(a) & reinterpret_cast<uintptr_t>(b) & 1) != 0;
+    return quarn_both_scalar(a, b);
 }
 
 // Zero, in either type: the scalar word 1.

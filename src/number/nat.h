@@ -14,7 +14,7 @@
 
 #include "number/bignum.h"
 #include "number/integer.h"
-#include "quarn/object.h"
+#include "quarn/nat.h"
 
 namespace quarn::number {
 
@@ -24,14 +24,10 @@ inline constexpr uint64_t kFirstBigNat = uint64_t{1} << 63;
 inline bool is_small_int(int64_t v) noexcept { return v >= INT32_MIN && v <= INT32_MAX; }
 
 // The scalar word of a small Int.
-inline quarn_object *box_int(int32_t v) noexcept {
-    return reinterpret_cast<quarn_object *>(uint64_t{static_cast<uint32_t>(v)} << 1 | 1);
-}
+inline quarn_object *box_int(int32_t v) noexcept { return quarn_box_int(v); }
 
 // The value of a small Int's word: bits 1 to 32, as a signed 32-bit number.
-inline int32_t unbox_int(const quarn_object *v) noexcept {
-    return static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(v) >> 1));
-}
+inline int32_t unbox_int(const quarn_object *v) noexcept { return quarn_unbox_int(v); }
 
 // Nat normalisation: zero and values below 2^63 become scalars (a digit array is freed),
 // anything else a big-number object that takes over v's digits. A negative v ends the

@@ -4,35 +4,19 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "io/lean_print.h"
 #include "quarn/startup.h"
 #include "startup/backtrace.h"
+#include "sys/write_all.h"
 
 namespace quarn::startup {
-
-namespace {
-
-// Writes the line and a line feed to the process's standard error, bypassing the program.
-void write_stderr_line(std::string_view line) {
-    std::string text(line);
-    text += '\n';
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
-}  // namespace
 
 void report_lean_panic(std::string_view message) noexcept {
     bool abort_on_panic = std::getenv("LEAN_ABORT_ON_PANIC") != nullptr;
     auto print = [&](std::string_view line) {
         if (abort_on_panic)
-            write_stderr_line(line);
+            sys::write_all(STDERR_FILENO, {line, "\n"});
         else
             io::lean_eprintln(line);
     };

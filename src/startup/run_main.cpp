@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "io/io_error.h"
-#include "object/header.h"
-#include "object/heartbeat.h"
+#include "object/list.h"
 #include "object/panic.h"
 #include "quarn/startup.h"
 #include "startup/lifecycle.h"
 #include "startup/thread_stack.h"
 #include "string/lossy.h"
+#include "sys/write_all.h"
 
 namespace {
 
@@ -30,23 +30,9 @@ struct MainCall {
 // A list of the strings, in order; each cell counts a heartbeat. Consumes the strings.
 quarn_object *string_list(const std::vector<quarn_object *> &strings) {
     quarn_object *list = quarn_box(0);
-    for (auto it = strings.rbegin(); it != strings.rend(); ++it) {
-        quarn::object::count_heartbeat();
-        quarn_object *cell = quarn::object::allocate_object(24, 1, 2);
-        quarn_ctor_set(cell, 0, *it);
-        quarn_ctor_set(cell, 1, list);
-        list = cell;
-    }
+    for (auto it = strings.rbegin(); it != strings.rend(); ++it)
+        list = quarn::object::make_cons(*it, list);
     return list;
-}
-
-void write_to_stderr(const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
 }
 
 // Calls main and turns its IO result into the exit code.
@@ -61,7 +47,7 @@ void run_lean_main(MainCall &call) {
     } else {
         std::string text = quarn::io::error_to_text(quarn_ctor_get(result, 0));
         quarn::startup::flush_all_handles();
-        write_to_stderr("uncaught exception: " + text + "\n");
+        quarn::sys::write_all(STDERR_FILENO, {"uncaught exception: ", text, "\n"});
         call.exit_code = 1;
     }
     quarn_dec(result);

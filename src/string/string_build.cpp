@@ -6,6 +6,7 @@
 #include "array/sarray_alloc.h"
 #include "object/checked_math.h"
 #include "object/heap.h"
+#include "object/list.h"
 #include "object/panic.h"
 #include "quarn/string.h"
 #include "string/string_alloc.h"
@@ -61,12 +62,10 @@ extern "C" quarn_object *quarn_lean_string_data(quarn_object *o) noexcept {
             c = static_cast<uint8_t>(s->data[i]);
             i += 1;
         }
-        quarn_object *cell = quarn_alloc_ctor(1, 2, 0);
-        quarn_ctor_set(cell, 0, quarn_box(c));
+        quarn_object *cell = quarn::object::make_cons(quarn_box(c), quarn_box(0));
         *hole = cell;
         hole = &reinterpret_cast<quarn_ctor_object *>(cell)->fields[1];
     }
-    *hole = quarn_box(0);
     quarn_dec(o);
     return list;
 }

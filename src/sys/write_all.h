@@ -1,0 +1,14 @@
+// Writing everything to a file descriptor: the one wrapper of write for the runtime's own
+// messages, resuming after partial writes and interruptions.
+#pragma once
+
+#include <initializer_list>
+#include <string_view>
+
+namespace quarn::sys {
+
+// Writes the pieces in order with writev until all are out or the descriptor fails. Builds
+// nothing on the heap, so it serves when memory is exhausted. Returns false on failure.
+bool write_all(int fd, std::initializer_list<std::string_view> pieces) noexcept;
+
+}  // namespace quarn::sys
