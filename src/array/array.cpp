@@ -7,11 +7,11 @@
 
 #include "array/array_alloc.h"
 #include "array/nat_argument.h"
-#include "object/checked_math.h"
+#include "core/checked_math.h"
 #include "object/header.h"
 #include "object/list.h"
 #include "quarn/array.h"
-#include "startup/lean_panic.h"
+#include "core/lean_panic.h"
 
 namespace quarn::array {
 
@@ -68,7 +68,7 @@ inline quarn_array_object *ensure_exclusive(quarn_object *a) noexcept {
 
 // The failure path of the checked reads: report, then go on with the default.
 [[gnu::cold, gnu::noinline]] quarn_object *index_out_of_bounds(quarn_object *default_value) noexcept {
-    quarn::startup::report_lean_panic(kIndexOutOfBounds);
+    quarn::report_lean_panic(kIndexOutOfBounds);
     quarn_inc(default_value);
     return default_value;
 }
@@ -192,7 +192,7 @@ extern "C" quarn_object *quarn_lean_array_set(quarn_object *a, quarn_object *i,
     auto index = index_below(i, as_array(a)->size);
     if (!index) [[unlikely]] {
         quarn_dec(v);
-        quarn::startup::report_lean_panic(kIndexOutOfBounds);
+        quarn::report_lean_panic(kIndexOutOfBounds);
         return a;
     }
     return quarn_lean_array_uset(a, *index, v);

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "number/bignum.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/object.h"
 
 namespace quarn::array::detail {

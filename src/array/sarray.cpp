@@ -7,7 +7,7 @@
 #include "array/array_alloc.h"
 #include "array/nat_argument.h"
 #include "array/sarray_alloc.h"
-#include "object/checked_math.h"
+#include "core/checked_math.h"
 #include "object/export.h"
 #include "quarn/array.h"
 #include "string/murmur_hash.h"

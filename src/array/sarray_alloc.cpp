@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "object/checked_math.h"
+#include "core/checked_math.h"
 #include "object/header.h"
 
 namespace quarn::array {

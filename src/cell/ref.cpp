@@ -5,7 +5,7 @@
 #include "cell/spin.h"
 #include "object/header.h"
 #include "object/heartbeat.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/closure.h"
 
 namespace quarn::cell {

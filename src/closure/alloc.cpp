@@ -3,7 +3,7 @@
 
 #include "closure/closure.h"
 #include "object/header.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/closure.h"
 
 namespace quarn::closure {

@@ -4,7 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "object/panic.h"
+#include "core/lean_panic.h"
+#include "core/panic.h"
+#include "io/lean_print.h"
 #include "quarn/io.h"
 #include "string/c_text.h"
 
@@ -91,6 +93,9 @@ extern "C" void **quarn_register_export(const char *name, void *function) noexce
     for (unsigned i = 0; i < kExportCount; ++i) {
         if (text == kExports[i].name) {
             __atomic_store_n(&slots[i], function, __ATOMIC_RELEASE);
+            // From now on Lean-level panics print where the program's own messages go.
+            if (i == static_cast<unsigned>(Export::io_eprintln))
+                quarn::set_lean_stderr_printer(&lean_eprintln);
             return slots;
         }
     }

@@ -8,7 +8,7 @@
 #include "io/error_table.h"
 #include "io/export_table.h"
 #include "io/io_result.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "string/string_alloc.h"
 
 namespace quarn::io {

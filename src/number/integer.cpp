@@ -12,7 +12,7 @@
 #include <numeric>
 
 #include "object/heap.h"
-#include "object/panic.h"
+#include "core/panic.h"
 
 static_assert(GMP_LIMB_BITS == 64 && sizeof(mp_limb_t) == sizeof(uint64_t),
               "digits are GMP limbs");

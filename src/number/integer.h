@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "object/heap.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/object.h"
 
 namespace quarn::number {

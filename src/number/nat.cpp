@@ -13,7 +13,8 @@
 #include "number/nat.h"
 #include "object/export.h"
 #include "object/heap.h"
-#include "object/panic.h"
+#include "core/panic.h"
+#include "core/utf8.h"
 #include "quarn/nat.h"
 
 namespace quarn::number {
@@ -104,42 +105,6 @@ bool small_power(uint64_t base, uint64_t exponent, uint64_t &result) noexcept {
     }
 }
 
-// Whether the bytes up to the terminating zero are well-formed UTF-8 (no overlong forms,
-// no surrogates, nothing above U+10FFFF). Sets `length` to the byte count.
-bool is_utf8(const char *text, size_t &length) noexcept {
-    const auto *s = reinterpret_cast<const unsigned char *>(text);
-    size_t i = 0;
-    while (true) {
-        unsigned char c = s[i];
-        if (c == 0) break;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (s[i + 1] < low || s[i + 1] > high) return false;
-        for (size_t k = 2; k <= extra; ++k)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        i += extra + 1;
-    }
-    length = i;
-    return true;
-}
-
 // The white space that a decimal numeral may contain: the C locale's isspace.
 inline bool is_space(unsigned char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -147,8 +112,8 @@ inline bool is_space(unsigned char c) noexcept { return c == ' ' || (c >= '\t' &
 // 10: leading white space, an optional minus sign, a first digit, then digits among which
 // white space is ignored.
 Integer parse_literal(const char *text) noexcept {
-    size_t length;
-    if (!is_utf8(text, length)) internal_panic(kLiteralNotAscii);
+    size_t length = std::strlen(text);
+    if (!utf8::is_valid_utf8(text, length)) internal_panic(kLiteralNotAscii);
     const auto *s = reinterpret_cast<const unsigned char *>(text);
     const unsigned char *end = s + length;
     while (s < end && is_space(*s)) ++s;

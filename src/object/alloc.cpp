@@ -6,7 +6,7 @@
 #include "object/header.h"
 #include "object/heartbeat.h"
 #include "object/kinds.h"
-#include "object/panic.h"
+#include "core/panic.h"
 
 using namespace quarn::object;
 

@@ -13,7 +13,7 @@
 #include <mimalloc.h>
 #endif
 
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/object.h"
 
 namespace quarn::object {

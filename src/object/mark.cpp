@@ -2,7 +2,7 @@
 // another thread, or persistent when it is stored for the life of the process.
 #include "object/kinds.h"
 #include "object/object_stack.h"
-#include "object/panic.h"
+#include "core/panic.h"
 
 namespace quarn::object {
 

@@ -1,7 +1,7 @@
 // Equality of hierarchical names.
 #include <cstring>
 
-#include "number/bignum.h"
+#include "object/bignum_layout.h"
 #include "quarn/object.h"
 
 namespace {
@@ -17,7 +17,7 @@ bool equal_strings(const quarn_object *a, const quarn_object *b) noexcept {
 
 bool equal_numbers(const quarn_object *a, const quarn_object *b) noexcept {
     if (quarn_is_scalar(a) || quarn_is_scalar(b)) return a == b;
-    return quarn::number::equal_values(reinterpret_cast<const quarn_bignum_object *>(a),
+    return quarn::object::equal_values(reinterpret_cast<const quarn_bignum_object *>(a),
                                        reinterpret_cast<const quarn_bignum_object *>(b));
 }
 

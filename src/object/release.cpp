@@ -3,7 +3,7 @@
 #include "object/export.h"
 #include "object/heap.h"
 #include "object/kinds.h"
-#include "object/panic.h"
+#include "core/panic.h"
 
 namespace quarn::object {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/startup.h"
 #include "string/c_text.h"
 

@@ -10,7 +10,7 @@
 #include "io/lean_print.h"
 #include "quarn/closure.h"
 #include "quarn/startup.h"
-#include "startup/backtrace.h"
+#include "core/backtrace.h"
 
 namespace {
 
@@ -42,6 +42,6 @@ extern "C" quarn_object *quarn_lean_dbg_sleep(uint32_t milliseconds, quarn_objec
 }
 
 extern "C" quarn_object *quarn_lean_dbg_stack_trace(quarn_object *rest) noexcept {
-    for (const std::string &line : quarn::startup::capture_backtrace()) quarn::io::lean_eprintln(line);
+    for (const std::string &line : quarn::capture_backtrace()) quarn::io::lean_eprintln(line);
     return continue_with(rest);
 }

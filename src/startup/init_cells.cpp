@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "io/io_error.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/startup.h"
 #include "string/c_text.h"
 

@@ -1,55 +1,35 @@
-#include "startup/lifecycle.h"
+// The initializing flag, the end of initialization, and ending the process from Lean.
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 
-#include <unistd.h>
-
+#include "core/shutdown.h"
 #include "quarn/startup.h"
-
-namespace quarn::startup {
 
 namespace {
 
-// 1 from the moment the library is loaded until initialization ends.
-std::atomic<bool> initializing{true};
-std::once_flag end_of_initialization;
+// True from the moment the library is loaded until initialization ends.
+constinit std::atomic<bool> initializing{true};
+constinit std::atomic<bool> initialization_ended{false};
 
 }  // namespace
 
-LifecycleHooks &lifecycle_hooks() noexcept {
-    static LifecycleHooks hooks;
-    return hooks;
-}
-
-void end_initialization() noexcept {
+extern "C" void quarn_end_initialization() noexcept {
     initializing.store(false, std::memory_order_release);
-    std::call_once(end_of_initialization, [] {
-        if (auto start = lifecycle_hooks().start_task_manager) start();
-    });
+    // The actions (the task manager's start) run once, whichever caller comes first.
+    if (!initialization_ended.exchange(true, std::memory_order_acq_rel))
+        quarn::shutdown::run_end_of_initialization_actions();
 }
-
-bool is_initializing() noexcept { return initializing.load(std::memory_order_acquire); }
-
-void finalize_task_manager() noexcept {
-    if (auto finalize = lifecycle_hooks().finalize_task_manager) finalize();
-}
-
-void flush_all_handles() noexcept {
-    if (auto flush = lifecycle_hooks().flush_all_handles) flush();
-}
-
-}  // namespace quarn::startup
-
-extern "C" void quarn_end_initialization() noexcept { quarn::startup::end_initialization(); }
 
 extern "C" uint8_t quarn_lean_io_initializing() noexcept {
-    return quarn::startup::is_initializing();
+    return initializing.load(std::memory_order_acquire);
 }
 
 extern "C" void quarn_lean_io_exit(uint8_t status) noexcept {
-    quarn::startup::flush_all_handles();
+    if (!quarn::shutdown::claim_process_end()) quarn::shutdown::park_forever();
+    quarn::shutdown::run(quarn::shutdown::Reason::Exit);
     std::exit(status);
 }
 

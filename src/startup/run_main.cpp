@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "core/shutdown.h"
 #include "io/io_error.h"
 #include "object/list.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/startup.h"
-#include "startup/lifecycle.h"
 #include "startup/thread_stack.h"
 #include "string/lossy.h"
-#include "sys/write_all.h"
+#include "core/write_all.h"
 
 namespace {
 
@@ -46,8 +46,9 @@ void run_lean_main(MainCall &call) {
         call.exit_code = call.returns_uint32 ? static_cast<uint32_t>(quarn_unbox(value)) : 0;
     } else {
         std::string text = quarn::io::error_to_text(quarn_ctor_get(result, 0));
-        quarn::startup::flush_all_handles();
-        quarn::sys::write_all(STDERR_FILENO, {"uncaught exception: ", text, "\n"});
+        quarn::shutdown::run_stage(quarn::shutdown::Stage::FlushHandles,
+                                   quarn::shutdown::Reason::MainReturned);
+        quarn::write_all(STDERR_FILENO, {"uncaught exception: ", text, "\n"});
         call.exit_code = 1;
     }
     quarn_dec(result);
@@ -94,12 +95,11 @@ extern "C" uint32_t quarn_run_main(quarn_initializer initializer, void *main, ui
             call.arguments.push_back(quarn::string::decode_lossy(argv[i], std::strlen(argv[i])));
     }
     if (initializer != nullptr) quarn_dec(initializer());
-    quarn::startup::end_initialization();
+    quarn_end_initialization();
     if (main_runs_on_calling_thread())
         run_lean_main(call);
     else
         run_on_lean_main_thread(call);
-    quarn::startup::finalize_task_manager();
-    quarn::startup::flush_all_handles();
+    quarn::shutdown::run(quarn::shutdown::Reason::MainReturned);
     return call.exit_code;
 }

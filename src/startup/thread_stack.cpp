@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "string/utf8.h"
+#include "core/utf8.h"
 
 namespace quarn::startup {
 
@@ -12,7 +12,7 @@ size_t lean_thread_stack_size() noexcept {
     constexpr size_t kDefault = size_t{1} << 30;
     constexpr size_t kRoom = 128 * 1024;
     const char *setting = std::getenv("LEAN_STACK_SIZE_KB");
-    if (setting == nullptr || !string::is_valid_utf8(setting, std::strlen(setting))) return kDefault;
+    if (setting == nullptr || !utf8::is_valid_utf8(setting, std::strlen(setting))) return kDefault;
     long kib = std::strtol(setting, nullptr, 10);  // what atol does, saturating
     if (kib <= 0) return kDefault;
     // Sizes beyond the address space saturate; creating such a thread then fails.

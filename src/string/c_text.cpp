@@ -3,15 +3,15 @@
 #include <cstring>
 #include <string>
 
-#include "object/panic.h"
-#include "string/utf8.h"
+#include "core/panic.h"
+#include "core/utf8.h"
 
 namespace quarn::string {
 
 std::string_view checked_c_text(const char *text, std::string_view label) noexcept {
     if (text == nullptr) internal_panic(std::string(label) + " is a null pointer");
     std::string_view view(text, std::strlen(text));
-    if (!is_valid_utf8(view.data(), view.size()))
+    if (!utf8::is_valid_utf8(view.data(), view.size()))
         internal_panic(std::string(label) + " is not UTF-8");
     return view;
 }

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "object/checked_math.h"
+#include "core/checked_math.h"
 #include "string/string_alloc.h"
-#include "string/utf8.h"
+#include "core/utf8.h"
 
 namespace quarn::string {
 
@@ -24,7 +24,7 @@ quarn_string_object *append_bytes(quarn_string_object *s, const char *bytes, siz
 }  // namespace
 
 quarn_object *decode_lossy(const char *bytes, size_t n) noexcept {
-    Utf8Prefix valid = well_formed_prefix(bytes, n);
+    utf8::Utf8Prefix valid = utf8::well_formed_prefix(bytes, n);
     if (valid.bytes == n) return make_string(bytes, n, valid.characters);
 
     // While it is built, `size` counts the text bytes only; the terminator comes last.
@@ -40,7 +40,7 @@ quarn_object *decode_lossy(const char *bytes, size_t n) noexcept {
         ++characters;
         ++i;
         while (i < n && (static_cast<uint8_t>(bytes[i]) & 0xC0) == 0x80) ++i;
-        valid = well_formed_prefix(bytes + i, n - i);
+        valid = utf8::well_formed_prefix(bytes + i, n - i);
     }
     s = string_grow(s, 1);
     s->data[s->size] = '\0';

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "object/checked_math.h"
+#include "core/checked_math.h"
 #include "object/header.h"
-#include "object/panic.h"
-#include "string/utf8.h"
+#include "core/panic.h"
+#include "core/utf8.h"
 
 namespace quarn::string {
 
@@ -43,7 +43,7 @@ quarn_object *make_string(const char *bytes, size_t n, size_t length) noexcept {
 }
 
 quarn_object *make_string_from_utf8(const char *bytes, size_t n) noexcept {
-    return make_string(bytes, n, count_code_points(bytes, n));
+    return make_string(bytes, n, utf8::count_code_points(bytes, n));
 }
 
 quarn_string_object *string_grow(quarn_string_object *s, size_t extra) noexcept {

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "array/sarray_alloc.h"
-#include "object/checked_math.h"
+#include "core/checked_math.h"
 #include "object/heap.h"
 #include "object/list.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/string.h"
 #include "string/string_alloc.h"
-#include "string/utf8.h"
+#include "core/utf8.h"
 
 using namespace quarn::string;
 
@@ -31,14 +31,14 @@ inline uint32_t unbox_char(quarn_object *c) noexcept {
 extern "C" quarn_object *quarn_lean_string_mk(quarn_object *chars) noexcept {
     size_t bytes = 0, length = 0;
     for (quarn_object *l = chars; !quarn_is_scalar(l); l = list_tail(l)) {
-        bytes += encoded_length(unbox_char(list_head(l)));
+        bytes += quarn::utf8::encoded_length(unbox_char(list_head(l)));
         ++length;
     }
     quarn_object *o = [&] {
         quarn_string_object *s = allocate_string(quarn::checked_add(bytes, 1));
         char *out = s->data;
         for (quarn_object *l = chars; !quarn_is_scalar(l); l = list_tail(l))
-            out += encode_char(unbox_char(list_head(l)), out);
+            out += quarn::utf8::encode_char(unbox_char(list_head(l)), out);
         *out = '\0';
         s->size = bytes + 1;
         s->length = length;
@@ -56,8 +56,8 @@ extern "C" quarn_object *quarn_lean_string_data(quarn_object *o) noexcept {
     quarn_object **hole = &list;
     for (size_t i = 0; i < n;) {
         uint32_t c;
-        if (decode_char_at(s->data, n, i, &c)) {
-            i += encoded_length(c);
+        if (quarn::utf8::decode_char_at(s->data, n, i, &c)) {
+            i += quarn::utf8::encoded_length(c);
         } else {
             c = static_cast<uint8_t>(s->data[i]);
             i += 1;
@@ -92,7 +92,7 @@ extern "C" quarn_object *quarn_lean_string_from_utf8_unchecked(quarn_object *byt
 
 extern "C" uint8_t quarn_lean_string_validate_utf8(quarn_object *bytes) noexcept {
     auto *a = reinterpret_cast<quarn_sarray_object *>(bytes);
-    return is_valid_utf8(reinterpret_cast<const char *>(a->data), a->size);
+    return quarn::utf8::is_valid_utf8(reinterpret_cast<const char *>(a->data), a->size);
 }
 
 namespace {
@@ -102,7 +102,7 @@ namespace {
     if (!quarn_is_exclusive(&s->header) || s->capacity - s->size < kPushReserve)
         s = string_grow(s, kPushReserve);
     char *end = s->data + s->size - 1;
-    size_t k = encode_char(c, end);
+    size_t k = quarn::utf8::encode_char(c, end);
     end[k] = '\0';
     s->size += k;
     s->length += 1;

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/string.h"
 #include "string/murmur_hash.h"
 #include "string/string_alloc.h"

@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "number/bignum.h"
-#include "object/panic.h"
+#include "core/panic.h"
 #include "quarn/nat.h"
 #include "quarn/string.h"
-#include "startup/lean_panic.h"
+#include "core/lean_panic.h"
 #include "string/string_alloc.h"
-#include "string/utf8.h"
+#include "core/utf8.h"
 
 using namespace quarn::string;
 
@@ -29,7 +29,7 @@ inline const uint8_t *bytes_of(const quarn_string_object *s) noexcept {
 inline bool char_at(const quarn_string_object *s, quarn_object *p, uint32_t *c) noexcept {
     if (!quarn_is_scalar(p)) return false;
     size_t i = quarn_unbox(p);
-    return i < text_bytes(s) && decode_char_at(s->data, text_bytes(s), i, c);
+    return i < text_bytes(s) && quarn::utf8::decode_char_at(s->data, text_bytes(s), i, c);
 }
 
 // The Nat n + 1 for a small n.
@@ -64,7 +64,7 @@ extern "C" uint8_t quarn_lean_string_is_valid_pos(quarn_object *o, quarn_object 
     const quarn_string_object *s = as_string(o);
     size_t i = quarn_unbox(p);
     if (i == text_bytes(s)) return 1;
-    return i < text_bytes(s) && is_lead_byte(bytes_of(s)[i]);
+    return i < text_bytes(s) && quarn::utf8::is_lead_byte(bytes_of(s)[i]);
 }
 
 extern "C" quarn_object *quarn_lean_string_utf8_next(quarn_object *o, quarn_object *p) noexcept {
@@ -72,7 +72,7 @@ extern "C" quarn_object *quarn_lean_string_utf8_next(quarn_object *o, quarn_obje
     const quarn_string_object *s = as_string(o);
     size_t i = quarn_unbox(p);
     if (i >= text_bytes(s)) return small_successor(i);
-    return quarn_box(i + char_length_of_lead(bytes_of(s)[i]));
+    return quarn_box(i + quarn::utf8::char_length_of_lead(bytes_of(s)[i]));
 }
 
 extern "C" quarn_object *quarn_lean_string_utf8_next_fast(quarn_object *o,
@@ -81,7 +81,7 @@ extern "C" quarn_object *quarn_lean_string_utf8_next_fast(quarn_object *o,
     if (!quarn_is_scalar(p) || quarn_unbox(p) >= text_bytes(s)) [[unlikely]]
         quarn::internal_panic("String.Pos.Raw.next': position is not in range");
     size_t i = quarn_unbox(p);
-    return quarn_box(i + char_length_of_lead(bytes_of(s)[i]));
+    return quarn_box(i + quarn::utf8::char_length_of_lead(bytes_of(s)[i]));
 }
 
 extern "C" quarn_object *quarn_lean_string_utf8_prev(quarn_object *o, quarn_object *p) noexcept {
@@ -93,7 +93,7 @@ extern "C" quarn_object *quarn_lean_string_utf8_prev(quarn_object *o, quarn_obje
     const uint8_t *bytes = bytes_of(s);
     while (i > 0) {
         --i;
-        if (is_lead_byte(bytes[i])) return quarn_box(i);
+        if (quarn::utf8::is_lead_byte(bytes[i])) return quarn_box(i);
     }
     quarn::internal_panic("String.Pos.Raw.prev: string does not start with a lead byte");
 }
@@ -114,7 +114,7 @@ extern "C" uint32_t quarn_lean_string_utf8_get_fast(quarn_object *o, quarn_objec
 extern "C" uint32_t quarn_lean_string_utf8_get_bang(quarn_object *s, quarn_object *p) noexcept {
     uint32_t c;
     if (char_at(as_string(s), p, &c)) return c;
-    quarn::startup::report_lean_panic("Error: invalid `String.Pos` at `String.get!`");
+    quarn::report_lean_panic("Error: invalid `String.Pos` at `String.get!`");
     return kDefaultChar;
 }
 
@@ -151,13 +151,13 @@ extern "C" quarn_object *quarn_lean_string_utf8_set(quarn_object *o, quarn_objec
         s->data[i] = static_cast<char>(c);
         return o;
     }
-    if (!is_lead_byte(old)) return o;
+    if (!quarn::utf8::is_lead_byte(old)) return o;
     // The old character's length comes from its lead byte; text from unchecked bytes may
     // end before that many bytes, so the replaced range stops at the end of the text.
-    size_t old_length = char_length_of_lead(old);
+    size_t old_length = quarn::utf8::char_length_of_lead(old);
     if (old_length > n - i) old_length = n - i;
     char encoded[4];
-    size_t new_length = encode_char(c, encoded);
+    size_t new_length = quarn::utf8::encode_char(c, encoded);
     size_t bytes = n - old_length + new_length;
     quarn_string_object *r = allocate_string(bytes + 1);
     std::memcpy(r->data, s->data, i);
@@ -176,8 +176,8 @@ extern "C" quarn_object *quarn_lean_string_utf8_extract(quarn_object *o, quarn_o
     // A big position is beyond the end: treat it as the largest word.
     size_t begin = quarn_is_scalar(b) ? quarn_unbox(b) : SIZE_MAX;
     size_t end = quarn_is_scalar(e) ? quarn_unbox(e) : SIZE_MAX;
-    if (begin >= end || begin >= n || !is_lead_byte(bytes_of(s)[begin])) return empty_string();
-    if (end >= n || !is_lead_byte(bytes_of(s)[end])) end = n;
+    if (begin >= end || begin >= n || !quarn::utf8::is_lead_byte(bytes_of(s)[begin])) return empty_string();
+    if (end >= n || !quarn::utf8::is_lead_byte(bytes_of(s)[end])) end = n;
     return substring(s, begin, end);
 }
 

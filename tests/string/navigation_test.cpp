@@ -7,7 +7,7 @@
 
 #include "number/bignum.h"
 #include "quarn/nat.h"
-#include "string/utf8.h"
+#include "core/utf8.h"
 #include "strings.h"
 
 namespace {
@@ -271,7 +271,7 @@ TEST_F(NavigationTest, ExtractRunsBadEndsToTheEnd) {
     auto extract = [&](quarn_object *b, quarn_object *e) {
         quarn_object *r = quarn_lean_string_utf8_extract(hello, b, e);
         std::string out(text(r));
-        EXPECT_EQ(fields(r)->length, quarn::string::count_code_points(out.data(), out.size()));
+        EXPECT_EQ(fields(r)->length, quarn::utf8::count_code_points(out.data(), out.size()));
         EXPECT_EQ(fields(r)->capacity, out.size() + 1);
         quarn_dec(r);
         return out;

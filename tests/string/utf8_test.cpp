@@ -9,16 +9,16 @@
 
 #include "string/lossy.h"
 #include "string/murmur_hash.h"
-#include "string/utf8.h"
+#include "core/utf8.h"
 #include "strings.h"
 
 namespace {
 
 using namespace test_strings;
 using quarn::string::decode_lossy;
-using quarn::string::is_valid_utf8;
-using quarn::string::well_formed_char_length;
-using quarn::string::well_formed_prefix;
+using quarn::utf8::is_valid_utf8;
+using quarn::utf8::well_formed_char_length;
+using quarn::utf8::well_formed_prefix;
 
 struct CorpusCase {
     std::string input;
@@ -53,7 +53,7 @@ const std::vector<CorpusCase> &corpus() {
 }
 
 // The byte-by-byte definition of the longest well-formed prefix.
-quarn::string::Utf8Prefix bytewise_prefix(std::string_view bytes) {
+quarn::utf8::Utf8Prefix bytewise_prefix(std::string_view bytes) {
     size_t i = 0, characters = 0;
     while (i < bytes.size()) {
         size_t k = well_formed_char_length(bytes.data(), bytes.size(), i);
@@ -119,8 +119,8 @@ TEST_F(Utf8Test, CorpusAgreesAtEveryAlignment) {
 TEST_F(Utf8Test, ScanAgreesWithTheDefinitionExhaustively) {
     auto check = [](const char *buffer, size_t n) {
         std::string_view bytes(buffer, n);
-        quarn::string::Utf8Prefix fast = well_formed_prefix(buffer, n);
-        quarn::string::Utf8Prefix slow = bytewise_prefix(bytes);
+        quarn::utf8::Utf8Prefix fast = well_formed_prefix(buffer, n);
+        quarn::utf8::Utf8Prefix slow = bytewise_prefix(bytes);
         if (fast.bytes != slow.bytes || fast.characters != slow.characters ||
             is_valid_utf8(buffer, n) != (slow.bytes == n)) {
             ADD_FAILURE() << hex(bytes) << ": scan " << fast.bytes << "/" << fast.characters
@@ -169,8 +169,8 @@ TEST_F(Utf8Test, ScanAgreesWithTheDefinitionOnRandomText) {
         bool bad_allowed = rng() % 3 == 0;
         for (size_t i = 0; i < pieces_count; ++i)
             bytes += pieces[rng() % (bad_allowed ? 11 : 5)];
-        quarn::string::Utf8Prefix fast = well_formed_prefix(bytes.data(), bytes.size());
-        quarn::string::Utf8Prefix slow = bytewise_prefix(bytes);
+        quarn::utf8::Utf8Prefix fast = well_formed_prefix(bytes.data(), bytes.size());
+        quarn::utf8::Utf8Prefix slow = bytewise_prefix(bytes);
         ASSERT_EQ(fast.bytes, slow.bytes) << hex(bytes);
         ASSERT_EQ(fast.characters, slow.characters) << hex(bytes);
     }
@@ -209,17 +209,17 @@ TEST_F(Utf8Test, CountingStepsByLeadBytes) {
         }
         return count;
     };
-    EXPECT_EQ(quarn::string::count_code_points("\xF8" "AAAAA", 6), 2u);
-    EXPECT_EQ(quarn::string::count_code_points("\xFC" "AAAAAA", 7), 2u);
-    EXPECT_EQ(quarn::string::count_code_points("\x80\x80", 2), 2u);
-    EXPECT_EQ(quarn::string::count_code_points("ab\xF0", 3), 3u) << "a step past the end counts";
+    EXPECT_EQ(quarn::utf8::count_code_points("\xF8" "AAAAA", 6), 2u);
+    EXPECT_EQ(quarn::utf8::count_code_points("\xFC" "AAAAAA", 7), 2u);
+    EXPECT_EQ(quarn::utf8::count_code_points("\x80\x80", 2), 2u);
+    EXPECT_EQ(quarn::utf8::count_code_points("ab\xF0", 3), 3u) << "a step past the end counts";
     std::mt19937 rng(3);
     for (int round = 0; round < 2000; ++round) {
         std::string bytes;
         size_t n = rng() % 70;
         for (size_t i = 0; i < n; ++i)
             bytes += static_cast<char>(rng() % 4 == 0 ? rng() % 256 : 'a' + rng() % 26);
-        ASSERT_EQ(quarn::string::count_code_points(bytes.data(), bytes.size()), reference(bytes))
+        ASSERT_EQ(quarn::utf8::count_code_points(bytes.data(), bytes.size()), reference(bytes))
             << hex(bytes);
     }
 }

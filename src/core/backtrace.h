@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace quarn::startup {
+namespace quarn {
 
 // One line per frame, innermost first, without line feeds.
 std::vector<std::string> capture_backtrace() noexcept;
 
-}  // namespace quarn::startup
+}  // namespace quarn

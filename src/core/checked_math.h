@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "object/panic.h"
+#include "core/panic.h"
 
 namespace quarn {
 

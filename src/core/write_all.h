@@ -5,10 +5,10 @@
 #include <initializer_list>
 #include <string_view>
 
-namespace quarn::sys {
+namespace quarn {
 
 // Writes the pieces in order with writev until all are out or the descriptor fails. Builds
 // nothing on the heap, so it serves when memory is exhausted. Returns false on failure.
 bool write_all(int fd, std::initializer_list<std::string_view> pieces) noexcept;
 
-}  // namespace quarn::sys
+}  // namespace quarn

@@ -4,12 +4,12 @@
 // state's own bit offset, so a step is one table load (which does not depend on the state)
 // and one shift (which does). That keeps the dependency chain at about one cycle a byte
 // whatever the mix of character lengths, with no branch per character to mispredict.
-#include "string/utf8.h"
+#include "core/utf8.h"
 
 #include <array>
 #include <cstring>
 
-namespace quarn::string {
+namespace quarn::utf8 {
 
 namespace {
 
@@ -198,4 +198,4 @@ size_t count_code_points(const char *text, size_t n) noexcept {
     return count;
 }
 
-}  // namespace quarn::string
+}  // namespace quarn::utf8

@@ -2,7 +2,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "object/panic.h"
+#include "core/panic.h"
 #include "testing.h"
 
 namespace {

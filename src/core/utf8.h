@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quarn::string {
+namespace quarn::utf8 {
 
 // The first byte of a character: ASCII or 0xC0 to 0xF7.
 inline bool is_lead_byte(uint8_t b) noexcept { return b < 0x80 || (b >= 0xC0 && b < 0xF8); }
@@ -109,4 +109,4 @@ Utf8Prefix well_formed_prefix(const char *bytes, size_t n) noexcept;
 // points.
 size_t count_code_points(const char *bytes, size_t n) noexcept;
 
-}  // namespace quarn::string
+}  // namespace quarn::utf8

@@ -1,4 +1,4 @@
-#include "startup/backtrace.h"
+#include "core/backtrace.h"
 
 #include <cxxabi.h>
 #include <elfutils/libdwfl.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace quarn::startup {
+namespace quarn {
 
 namespace {
 
@@ -77,4 +77,4 @@ std::vector<std::string> capture_backtrace() noexcept {
     return lines;
 }
 
-}  // namespace quarn::startup
+}  // namespace quarn

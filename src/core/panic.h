@@ -6,9 +6,11 @@
 
 namespace quarn {
 
-// Writes "INTERNAL PANIC: " + message + "\n" to standard error, then calls abort() when
-// LEAN_ABORT_ON_PANIC is set (to any value, even empty) or exits with status 1 otherwise.
-// Never returns. Any thread.
+// Writes "INTERNAL PANIC: " + message + "\n" to standard error, runs what is safe of the
+// shutdown sequence (buffered output is flushed where no lock is in the way), then calls
+// abort() when LEAN_ABORT_ON_PANIC is set (to any value, even empty) or exits with status 1
+// otherwise. Only the first thread to panic prints and ends the process; a thread that
+// panics meanwhile waits forever. Never returns. Any thread.
 [[noreturn]] void internal_panic(std::string_view message) noexcept;
 
 // The fixed messages that several parts of the runtime raise.

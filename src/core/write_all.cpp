@@ -1,10 +1,10 @@
-#include "sys/write_all.h"
+#include "core/write_all.h"
 
 #include <sys/uio.h>
 
 #include <cerrno>
 
-namespace quarn::sys {
+namespace quarn {
 
 bool write_all(int fd, std::initializer_list<std::string_view> pieces) noexcept {
     constexpr size_t kMaxPieces = 8;
@@ -36,4 +36,4 @@ bool write_all(int fd, std::initializer_list<std::string_view> pieces) noexcept 
     return true;
 }
 
-}  // namespace quarn::sys
+}  // namespace quarn
