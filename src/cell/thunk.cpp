@@ -1,7 +1,6 @@
 // Thunks: a suspended computation run at most once, by whichever thread forces it first,
 // and its cached value.
-#include <sched.h>
-
+#include "cell/wait.h"
 #include "closure/closure.h"
 #include "object/header.h"
 #include "object/heartbeat.h"
@@ -57,6 +56,7 @@ Value evaluate(quarn_thunk_object *t, Value closure) noexcept {
     // can see it.
     quarn_mark_mt(value);
     __atomic_store_n(&t->value, value, __ATOMIC_RELEASE);
+    wake_waiters(&t->value);
     quarn_inc(value);
     return value;
 }
@@ -67,12 +67,12 @@ Value evaluate(quarn_thunk_object *t, Value closure) noexcept {
 // forced its own thunk: the value can never come, since only this thread would produce it.
 // Rather than wait forever, that is an internal panic; nothing has been written by then.
 // A cycle through thunks evaluated on different threads is not detected: those threads
-// wait for each other for ever (yielding the processor), without touching the thunks.
+// wait for each other for ever (asleep), without touching the thunks.
 Value wait_for_value(quarn_thunk_object *t) noexcept {
     if (evaluated_by_this_thread(t)) [[unlikely]]
         internal_panic("thunk forced during its own evaluation");
     Value value;
-    while ((value = load_value(t)) == nullptr) sched_yield();
+    while ((value = load_value(t)) == nullptr) wait_for_change(&t->value, value);
     quarn_inc(value);
     return value;
 }

@@ -1,7 +1,8 @@
 // Symbolisation keeps one session over the process's modules for the life of the process:
 // opening one reads every module's tables, which costs tens of milliseconds, so a session is
-// opened on the first backtrace and reused (behind a lock) by every later one. A frame whose
-// address lies in no module the session knows (a library loaded since) reopens it once.
+// opened on the first backtrace and reused (behind a lock) by every later one, and each
+// frame's name is kept once found. A frame whose address lies in no module the session knows
+// (a library loaded since) reopens it once.
 #include "core/backtrace.h"
 
 #include <cxxabi.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 namespace quarn {
 
@@ -33,37 +35,48 @@ public:
     }
 
     // "#3 0x00007f...: function at file:line (module)", with what the debug information allows.
+    // What follows the address is kept per address: a program that panics in a loop asks
+    // for the same frames again and again.
     Text describe(int index, uintptr_t address) noexcept {
-        std::scoped_lock guard(lock_);
-        Dwfl_Module *module = find_module(address);
         char head[48];
         std::snprintf(head, sizeof head, "#%d 0x%016" PRIxPTR, index, address);
         Text line = head;
-        if (module == nullptr) return line;
+        std::scoped_lock guard(lock_);
+        auto known = names_.find(address);
+        if (known == names_.end()) known = names_.emplace(address, name(address)).first;
+        line += known->second;
+        return line;
+    }
+
+private:
+    // ": function at file:line (module)" for the frame at address, or nothing.
+    Text name(uintptr_t address) noexcept {
+        Text text;
+        Dwfl_Module *module = find_module(address);
+        if (module == nullptr) return text;
         if (const char *symbol = dwfl_module_addrname(module, address)) {
-            line += ": ";
-            append_demangled(line, symbol);
+            text += ": ";
+            append_demangled(text, symbol);
         }
         if (Dwfl_Line *source = dwfl_module_getsrc(module, address)) {
             int number = 0;
             if (const char *file = dwfl_lineinfo(source, nullptr, &number, nullptr, nullptr, nullptr)) {
-                line += " at ";
-                line += file;
-                line += ":";
-                line += decimal(number);
+                text += " at ";
+                text += file;
+                text += ":";
+                text += decimal(number);
             }
         }
         const char *module_name =
             dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         if (module_name != nullptr) {
-            line += " (";
-            line += module_name;
-            line += ")";
+            text += " (";
+            text += module_name;
+            text += ")";
         }
-        return line;
+        return text;
     }
 
-private:
     Dwfl_Module *find_module(uintptr_t address) noexcept {
         if (dwfl_ == nullptr) open();
         Dwfl_Module *module = dwfl_ != nullptr ? dwfl_addrmodule(dwfl_, address) : nullptr;
@@ -82,6 +95,7 @@ private:
             .debuginfo_path = nullptr,
         };
         if (dwfl_ != nullptr) dwfl_end(dwfl_);
+        names_.clear();  // addresses may belong to other modules now
         dwfl_ = dwfl_begin(&callbacks);
         if (dwfl_ == nullptr) return;
         if (dwfl_linux_proc_report(dwfl_, getpid()) != 0 || dwfl_report_end(dwfl_, nullptr, nullptr) != 0) {
@@ -98,6 +112,9 @@ private:
 
     std::mutex lock_;
     Dwfl *dwfl_ = nullptr;
+    std::unordered_map<uintptr_t, Text, std::hash<uintptr_t>, std::equal_to<uintptr_t>,
+                       PanicAllocator<std::pair<const uintptr_t, Text>>>
+        names_;
 };
 
 }  // namespace
