@@ -37,7 +37,9 @@ struct Manager {
     uint32_t idle_workers = 0;
     uint32_t max_workers = 0;  // busy workers allowed; raised by one per worker blocked in wait
     uint32_t dedicated_workers = 0;
-    uint32_t queued_tasks = 0;
+    // Written under the lock; also read without it by workers spinning for work.
+    std::atomic<uint32_t> queued_tasks{0};
+    uint32_t spinning_workers = 0;  // idle workers watching queued_tasks before they sleep
     uint32_t highest_priority = 0;
     bool shutting_down = false;
     std::condition_variable work_available;
@@ -141,6 +143,22 @@ int start_thread(pthread_t *thread, size_t stack_size, void *(*body)(void *), vo
     return failure;
 }
 
+// An idle worker watches the queues this many rounds before it sleeps: a burst of small
+// tasks then costs no wake-up per task. A round is one pause instruction, so the watch
+// lasts some tens of microseconds.
+constexpr int kSpinRounds = 1000;
+
+// Called with the lock held and no task queued; returns with the lock held, after a
+// task was queued, the end of main began, or the watch ran out.
+void watch_for_work(Manager &m, Lock &lock) noexcept {
+    ++m.spinning_workers;
+    lock.unlock();
+    for (int i = 0; i < kSpinRounds && m.queued_tasks.load(std::memory_order_relaxed) == 0; ++i)
+        __builtin_ia32_pause();
+    lock.lock();
+    --m.spinning_workers;
+}
+
 void *worker_main(void *argument) noexcept {
     // Linux keeps 15 bytes of a thread's name: "lean-task-worker" is cut to "lean-task-worke".
     pthread_setname_np(pthread_self(), "lean-task-worke");
@@ -148,9 +166,11 @@ void *worker_main(void *argument) noexcept {
     Lock lock(m.lock);
     ++m.idle_workers;
     for (;;) {
-        if (m.queued_tasks == 0) {
+        if (m.queued_tasks.load(std::memory_order_relaxed) == 0) {
             if (m.shutting_down) break;
-            m.work_available.wait(lock);
+            watch_for_work(m, lock);
+            if (m.queued_tasks.load(std::memory_order_relaxed) == 0 && !m.shutting_down)
+                m.work_available.wait(lock);
             continue;
         }
         // Keeps the busy workers at the limit; while draining at shutdown, all take part.
@@ -162,7 +182,7 @@ void *worker_main(void *argument) noexcept {
         if (queue.empty()) internal_panic("task queue is empty");
         quarn_task_object *task = queue.front();
         queue.pop_front();
-        --m.queued_tasks;
+        m.queued_tasks.fetch_sub(1, std::memory_order_relaxed);
         if (queue.empty()) {
             uint32_t p = m.highest_priority;
             while (p > 0 && m.queues[p].empty()) --p;
@@ -253,10 +273,10 @@ void enqueue(Manager &m, Lock &lock, quarn_task_object *task) noexcept {
     } else {
         if (m.highest_priority < priority) m.highest_priority = priority;
         m.queues[priority].push_back(task);
-        ++m.queued_tasks;
+        m.queued_tasks.fetch_add(1, std::memory_order_relaxed);
         if (m.idle_workers == 0 && m.workers.size() < m.max_workers)
             start_worker(m);
-        else
+        else if (m.spinning_workers == 0)  // a spinning worker sees the task by itself
             m.work_available.notify_one();
     }
 }
@@ -418,7 +438,8 @@ void start_manager(uint32_t limit) noexcept {
         m.max_workers = limit;
         m.idle_workers = 0;
         m.dedicated_workers = 0;
-        m.queued_tasks = 0;
+        m.queued_tasks.store(0, std::memory_order_relaxed);
+        m.spinning_workers = 0;
         m.highest_priority = 0;
         m.shutting_down = false;
         m.stack_size = startup::lean_thread_stack_size();
@@ -496,6 +517,11 @@ quarn_object *wait(quarn_task_object *task) noexcept {
     uint32_t waiter_priority = waiter != nullptr ? execution_of(waiter)->priority : 0;
     if (waiter != nullptr && waiter_priority == kSyncPriority)
         report_lean_panic("`Task.get` called from a `(sync := true)` task");
+    // Small tasks often finish within a few microseconds: watch before going to sleep.
+    for (int i = 0; i < kSpinRounds; ++i) {
+        if (quarn_object *value = value_of(task)) return value;
+        __builtin_ia32_pause();
+    }
     Lock lock(m->lock);
     if (quarn_object *value = value_of(task)) return value;
     // A standard worker about to block is replaced, so that queued work still progresses.
