@@ -41,5 +41,6 @@
 #include "fixed.h"
 #include "io.h"
 #include "startup.h"
+#include "task.h"
 
 #endif /* QUARN_QUARN_H */
