@@ -10,7 +10,6 @@
 #include <deque>
 #include <mutex>
 #include <new>
-#include <string>
 #include <vector>
 
 #include "core/lean_panic.h"
@@ -21,7 +20,7 @@
 #include "object/kinds.h"
 #include "quarn/closure.h"
 #include "startup/thread_stack.h"
-#include "task/runtime_allocator.h"
+#include "core/allocator.h"
 #include "task/task.h"
 
 namespace quarn::task {
@@ -41,8 +40,8 @@ struct Manager {
         pthread_mutexattr_destroy(&attributes);
     }
     std::mutex lock;
-    std::vector<pthread_t, RuntimeAllocator<pthread_t>> workers;  // standard workers, in start order
-    std::deque<quarn_task_object *, RuntimeAllocator<quarn_task_object *>> queues[kQueueCount];
+    std::vector<pthread_t, PanicAllocator<pthread_t>> workers;  // standard workers, in start order
+    std::deque<quarn_task_object *, PanicAllocator<quarn_task_object *>> queues[kQueueCount];
     uint32_t idle_workers = 0;
     uint32_t max_workers = 0;  // busy workers allowed; raised by one per worker blocked in wait
     uint32_t dedicated_workers = 0;
@@ -210,7 +209,7 @@ void start_worker(Manager &m) noexcept {
     pthread_t thread;
     int failure = start_thread(&thread, m.stack_size, worker_main, &m);
     if (failure != 0)
-        internal_panic(std::string("cannot start a task worker thread: ") + std::strerror(failure));
+        internal_panic({"cannot start a task worker thread: ", std::strerror(failure)});
     m.workers.push_back(thread);
 }
 
@@ -238,7 +237,7 @@ void start_dedicated(Manager &m, quarn_task_object *task) noexcept {
     pthread_t thread;
     int failure = start_thread(&thread, m.stack_size, dedicated_main, run);
     if (failure != 0)
-        internal_panic(std::string("cannot start a dedicated task thread: ") + std::strerror(failure));
+        internal_panic({"cannot start a dedicated task thread: ", std::strerror(failure)});
     pthread_detach(thread);
 }
 
