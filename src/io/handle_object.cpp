@@ -1,0 +1,58 @@
+#include "io/handle_object.h"
+
+#include <new>
+
+#include "core/panic.h"
+#include "io/no_throw_allocator.h"
+#include "object/header.h"
+#include "object/heartbeat.h"
+
+namespace quarn::io {
+
+namespace {
+
+// The last reference to the handle object is gone: what it wrote goes out (an error has
+// nobody left to report to), then the record loses this holder and, if it was the last,
+// closes its descriptor.
+void finalize_handle(void *data) noexcept {
+    auto *ref = static_cast<HandleRef *>(data);
+    {
+        HandleLock lock(**ref);
+        (*ref)->flush();
+    }
+    ref->~HandleRef();
+    NoThrowAllocator<HandleRef>().deallocate(ref, 1);
+}
+
+// A handle holds no Lean values.
+void visit_nothing(void *, void (*)(quarn_object *, void *), void *) noexcept {}
+
+const quarn_external_class kHandleClass = {&finalize_handle, &visit_nothing};
+
+[[noreturn, gnu::cold]] void not_a_handle() noexcept { internal_panic("expected an IO.FS.Handle object"); }
+
+}  // namespace
+
+quarn_object *make_handle_object(HandleRef record) noexcept {
+    HandleRef *ref = NoThrowAllocator<HandleRef>().allocate(1);
+    new (ref) HandleRef(std::move(record));
+    object::count_heartbeat();
+    auto *handle = reinterpret_cast<quarn_external_object *>(
+        object::allocate_object(sizeof(quarn_external_object), QUARN_TAG_EXTERNAL));
+    handle->klass = &kHandleClass;
+    handle->data = ref;
+    return &handle->header;
+}
+
+const HandleRef &record_ref_of(quarn_object *handle) noexcept {
+    if (quarn_is_scalar(handle) || handle->tag != QUARN_TAG_EXTERNAL) [[unlikely]]
+        not_a_handle();
+    auto *external = reinterpret_cast<quarn_external_object *>(handle);
+    if (external->klass != &kHandleClass) [[unlikely]]
+        not_a_handle();
+    return *static_cast<HandleRef *>(external->data);
+}
+
+HandleRecord &record_of(quarn_object *handle) noexcept { return *record_ref_of(handle); }
+
+}  // namespace quarn::io
