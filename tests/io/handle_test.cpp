@@ -16,6 +16,7 @@
 #include "handle_testing.h"
 #include "io/handle_object.h"
 #include "io/handle_record.h"
+#include "io/handle_registry.h"
 #include "object/header.h"
 
 namespace {
@@ -419,6 +420,37 @@ TEST_F(HandleTest, ThreadsShareAHandleLineByLine) {
     for (std::string line; std::getline(in, line);) ++counts[line];
     ASSERT_EQ(counts.size(), size_t{kThreads}) << "no line was torn";
     for (auto &[line, count] : counts) EXPECT_EQ(count, kLines) << line;
+}
+
+TEST_F(HandleTest, TheRegistryFlushesWhileHandlesComeAndGo) {
+    constexpr int kWriters = 3, kRounds = 150;
+    std::atomic<bool> writing{true};
+    std::thread flusher([&] {
+        while (writing.load()) {
+            quarn::io::flush_all_handles(quarn::shutdown::Reason::MainReturned);
+            quarn::io::flush_all_handles(quarn::shutdown::Reason::Exit);
+            quarn::io::flush_all_handles(quarn::shutdown::Reason::Panic);
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            std::string path = dir.file("come-and-go-" + std::to_string(w));
+            for (int round = 0; round < kRounds; ++round) {
+                Owned h = open_handle(path, QUARN_MODE_APPEND);
+                EXPECT_EQ(put_str(h.get(), std::to_string(round) + "\n"), "ok");
+            }
+        });
+    }
+    for (std::thread &t : writers) t.join();
+    writing.store(false);
+    flusher.join();
+    std::string expected;
+    for (int round = 0; round < kRounds; ++round) expected += std::to_string(round) + "\n";
+    for (int w = 0; w < kWriters; ++w)
+        EXPECT_EQ(read_file(dir.file("come-and-go-" + std::to_string(w))), expected);
+    EXPECT_LT(quarn::io::registered_handle_count(), size_t{kWriters * kRounds})
+        << "entries of closed handles are dropped as new ones come";
 }
 
 class HandleDeathTest : public HandleTest {};
