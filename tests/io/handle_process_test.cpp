@@ -50,7 +50,7 @@ quarn_object *kept_handle;
 
 // Writes a large piece (written out at once) and a small tail (left in the buffer).
 void write_and_keep(const std::string &path, std::string_view tail) {
-    kept_handle = quarn_io_result_get(quarn_lean_io_prim_handle_mk(string_of(path), QUARN_MODE_WRITE));
+    kept_handle = open_handle(path, QUARN_MODE_WRITE).take();
     quarn_dec(quarn_lean_io_prim_handle_put_str(kept_handle, string_of(std::string(20000, 'b'))));
     quarn_dec(quarn_lean_io_prim_handle_put_str(kept_handle, string_of(tail)));
 }
@@ -110,8 +110,8 @@ void block_a_reader() {
     int fds[2];
     if (::pipe(fds) != 0) std::abort();
     std::string reader_path = "/proc/self/fd/" + std::to_string(fds[0]);
-    quarn_object *reader = quarn_io_result_get(quarn_lean_io_prim_handle_mk(string_of(reader_path), QUARN_MODE_READ_WRITE));
-    std::thread([reader] { quarn_lean_io_prim_handle_get_line(reader); }).detach();
+    quarn_object *reader = open_handle(reader_path, QUARN_MODE_READ_WRITE).take();
+    std::thread([reader] { quarn_dec(quarn_lean_io_prim_handle_get_line(reader)); }).detach();
     // Give the reader time to take the lock; the checks below hold either way.
     for (int i = 0; i < 1000; ++i) std::this_thread::yield();
     ::alarm(20);  // a process end that hangs fails the test instead of the suite
