@@ -27,11 +27,15 @@ void finalize_handle(void *data) noexcept {
 // A handle holds no Lean values.
 void visit_nothing(void *, void (*)(quarn_object *, void *), void *) noexcept {}
 
-const quarn_external_class kHandleClass = {&finalize_handle, &visit_nothing};
-
-[[noreturn, gnu::cold]] void not_a_handle() noexcept { internal_panic("expected an IO.FS.Handle object"); }
-
 }  // namespace
+
+namespace detail {
+
+const quarn_external_class handle_class = {&finalize_handle, &visit_nothing};
+
+void not_a_handle() noexcept { internal_panic("expected an IO.FS.Handle object"); }
+
+}  // namespace detail
 
 quarn_object *make_handle_object(HandleRef record) noexcept {
     HandleRef *ref = NoThrowAllocator<HandleRef>().allocate(1);
@@ -39,20 +43,9 @@ quarn_object *make_handle_object(HandleRef record) noexcept {
     object::count_heartbeat();
     auto *handle = reinterpret_cast<quarn_external_object *>(
         object::allocate_object(sizeof(quarn_external_object), QUARN_TAG_EXTERNAL));
-    handle->klass = &kHandleClass;
+    handle->klass = &detail::handle_class;
     handle->data = ref;
     return &handle->header;
 }
-
-const HandleRef &record_ref_of(quarn_object *handle) noexcept {
-    if (quarn_is_scalar(handle) || handle->tag != QUARN_TAG_EXTERNAL) [[unlikely]]
-        not_a_handle();
-    auto *external = reinterpret_cast<quarn_external_object *>(handle);
-    if (external->klass != &kHandleClass) [[unlikely]]
-        not_a_handle();
-    return *static_cast<HandleRef *>(external->data);
-}
-
-HandleRecord &record_of(quarn_object *handle) noexcept { return *record_ref_of(handle); }
 
 }  // namespace quarn::io

@@ -102,67 +102,10 @@ ReadOutcome HandleRecord::read_ahead() noexcept {
     return outcome;
 }
 
-int HandleRecord::take_pending_read_error() noexcept { return std::exchange(pending_read_error_, 0); }
-
 HandleRef make_handle_record(int fd, HandleKind kind, bool readable, bool writable, BufferMode mode,
                              uint8_t standard_index) noexcept {
     return std::allocate_shared<HandleRecord>(NoThrowAllocator<HandleRecord>(), fd, kind, readable,
                                               writable, mode, standard_index);
-}
-
-namespace {
-
-// The records whose locks this thread holds: a handle operation holds one, reading stdin
-// holds stdin's and then stdout's.
-constexpr int kMaxHeld = 4;
-thread_local constinit const HandleRecord *held[kMaxHeld] = {};
-
-void note_held(const HandleRecord &record) noexcept {
-    for (const HandleRecord *&slot : held) {
-        if (slot == nullptr) {
-            slot = &record;
-            return;
-        }
-    }
-    internal_panic("a thread holds too many file handle locks");
-}
-
-void note_released(const HandleRecord &record) noexcept {
-    for (const HandleRecord *&slot : held) {
-        if (slot == &record) {
-            slot = nullptr;
-            return;
-        }
-    }
-}
-
-}  // namespace
-
-HandleLock::HandleLock(HandleRecord &record) noexcept : record_(record) {
-    record_.mutex().lock();
-    note_held(record_);
-}
-
-HandleLock::~HandleLock() {
-    note_released(record_);
-    record_.mutex().unlock();
-}
-
-bool HandleLock::held_by_this_thread(const HandleRecord &record) noexcept {
-    for (const HandleRecord *slot : held)
-        if (slot == &record) return true;
-    return false;
-}
-
-bool HandleLock::try_lock(HandleRecord &record) noexcept {
-    if (held_by_this_thread(record) || !record.mutex().try_lock()) return false;
-    note_held(record);
-    return true;
-}
-
-void HandleLock::unlock_after_try(HandleRecord &record) noexcept {
-    note_released(record);
-    record.mutex().unlock();
 }
 
 }  // namespace quarn::io

@@ -8,9 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <utility>
 
 #include "io/handle_buffers.h"
+#include "io/handle_mutex.h"
 #include "io/unique_fd.h"
 
 namespace quarn::io {
@@ -76,14 +77,14 @@ public:
 
     // The error of a failed read not yet reported to the program (0 when none); taking it
     // clears it.
-    int take_pending_read_error() noexcept;
+    int take_pending_read_error() noexcept { return std::exchange(pending_read_error_, 0); }
 
-    std::mutex &mutex() noexcept { return mutex_; }
+    HandleMutex &mutex() noexcept { return mutex_; }
 
 private:
     int write_out(std::string_view first, std::string_view second) noexcept;
 
-    std::mutex mutex_;
+    HandleMutex mutex_;
     ReadBuffer read_buffer_;
     WriteBuffer write_buffer_;
     UniqueFd owned_fd_;  // holds the descriptor of an opened file
@@ -104,21 +105,13 @@ using WeakHandleRef = std::weak_ptr<HandleRecord>;
 HandleRef make_handle_record(int fd, HandleKind kind, bool readable, bool writable,
                              BufferMode mode, uint8_t standard_index) noexcept;
 
-// Holds a record's lock for a scope. The calling thread's held records are known, so that
-// the flush at a panic never waits for a lock this very thread holds.
+// Holds a record's lock for a scope.
 class HandleLock {
 public:
-    explicit HandleLock(HandleRecord &record) noexcept;
-    ~HandleLock();
+    explicit HandleLock(HandleRecord &record) noexcept : record_(record) { record_.mutex().lock(); }
+    ~HandleLock() { record_.mutex().unlock(); }
     HandleLock(const HandleLock &) = delete;
     HandleLock &operator=(const HandleLock &) = delete;
-
-    // Locks the record unless it is busy: a lock held by this thread counts as busy.
-    static bool try_lock(HandleRecord &record) noexcept;
-    // Releases a lock taken with try_lock.
-    static void unlock_after_try(HandleRecord &record) noexcept;
-
-    static bool held_by_this_thread(const HandleRecord &record) noexcept;
 
 private:
     HandleRecord &record_;

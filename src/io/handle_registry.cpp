@@ -51,7 +51,7 @@ void take_live_entries(Snapshot &snapshot) noexcept {
 constexpr auto kExitWaitForBusyHandle = std::chrono::milliseconds(200);
 
 bool lock_for_flush(HandleRecord &record, shutdown::Reason reason) noexcept {
-    if (HandleLock::held_by_this_thread(record)) return false;
+    if (record.mutex().held_by_this_thread()) return false;
     switch (reason) {
         case shutdown::Reason::MainReturned:
             record.mutex().lock();

@@ -153,7 +153,9 @@ TEST_F(ProcessEndTest, FileLocksBetweenTwoProcesses) {
     // The parent's steps must not run again in the child, where they would wait for the
     // parent's own lock.
     auto in_parent = [&](quarn_object *(*step)(quarn_object *, uint8_t), uint8_t exclusive) {
-        if (!in_child()) ASSERT_EQ(Result(step(h.get(), exclusive)).describe(), "ok");
+        if (!in_child()) {
+            ASSERT_EQ(Result(step(h.get(), exclusive)).describe(), "ok");
+        }
     };
     if (!in_child()) {
         write_file(path, "");
