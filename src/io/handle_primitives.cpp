@@ -132,6 +132,25 @@ int read_into(HandleRecord &record, ReadTarget &target) noexcept {
 
 using LineBytes = std::vector<char, NoThrowAllocator<char>>;
 
+bool is_ascii(const char *bytes, size_t n) noexcept {
+    uint64_t high_bits = 0;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        high_bits |= word;
+    }
+    for (; i < n; ++i) high_bits |= static_cast<uint8_t>(bytes[i]);
+    return (high_bits & 0x8080808080808080u) == 0;
+}
+
+// The string of a line's bytes. Most lines are ASCII and need one scan and one copy;
+// others are decoded, each ill-formed run becoming U+FFFD.
+quarn_object *line_string(const char *bytes, size_t n) noexcept {
+    if (is_ascii(bytes, n)) return string::make_string(bytes, n, n);
+    return string::decode_lossy(bytes, n);
+}
+
 // Collects one line, line feed included, and makes it a string. The caller holds the lock.
 // Returns the string, or null with *error set.
 quarn_object *read_line(HandleRecord &record, int *error) noexcept {
@@ -145,7 +164,7 @@ quarn_object *read_line(HandleRecord &record, int *error) noexcept {
                                                : buffer.available();
             if (line_feed != nullptr && collected.empty()) {
                 // The whole line is in the buffer: one copy, into the string.
-                quarn_object *line = string::decode_lossy(start, take);
+                quarn_object *line = line_string(start, take);
                 buffer.consume(take);
                 return line;
             }
@@ -160,7 +179,7 @@ quarn_object *read_line(HandleRecord &record, int *error) noexcept {
         }
         if (outcome.bytes == 0) break;
     }
-    return string::decode_lossy(collected.data(), collected.size());
+    return line_string(collected.data(), collected.size());
 }
 
 int seek_to_start(HandleRecord &record) noexcept {
