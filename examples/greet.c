@@ -31,8 +31,7 @@ static quarn_object *initialize_Greet(void) {
 }
 
 static quarn_object *greeting(void) {
-    if (greeting_cell.state != 2) quarn_panic_uninitialized(greeting_cell.name);
-    return greeting_cell.value.object; /* persistent: no counting needed */
+    return quarn_init_obj_get(&greeting_cell); /* persistent: no counting needed */
 }
 
 /* ---- main --------------------------------------------------------------------------------- */
@@ -40,7 +39,7 @@ static quarn_object *greeting(void) {
 static const char *text_of(quarn_object *s) { return ((quarn_string_object *)s)->data; }
 
 static quarn_object *lean_main(quarn_object *args) {
-    uint64_t limit = max_greetings_cell.value.bits;
+    uint64_t limit = quarn_init_bits_get(&max_greetings_cell);
     uint64_t n = 0;
     printf("still initializing? %s\n", quarn_lean_io_initializing() ? "yes" : "no");
     for (quarn_object *cell = args; !quarn_is_scalar(cell) && n < limit; cell = quarn_ctor_get(cell, 1), ++n) {

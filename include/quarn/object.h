@@ -239,7 +239,9 @@ static_assert(sizeof(quarn_external_object) == 24 && offsetof(quarn_external_obj
  *   0x00000001 - 0x7FFFFFFF    single-threaded count, plain loads and stores
  *   0x80000000 - 0x80010000    single-threaded and overflowed: immortal
  *   0x80010001 - 0xA0000000    multi-threaded and saturated: decrements are ignored,
- *                              increments go on only above 0x90000000
+ *                              increments go on only above 0x90000000; never freed
+ *                              (marking a multi-threaded object persistent puts it here,
+ *                              atomically, since other threads may be counting it)
  *   0xA0000001 - 0xFFFFFFFF    multi-threaded count -rc, atomic read-modify-write only
  * An object is exclusive (may be updated in place) exactly when rc is 1.
  *
@@ -254,8 +256,14 @@ static inline void quarn_rc_store(quarn_object *o, int32_t rc) {
 }
 
 static inline int quarn_is_exclusive(const quarn_object *o) { return quarn_rc_load(o) == 1; }
-static inline int quarn_is_st(const quarn_object *o) { return quarn_rc_load(o) > 0; }
-static inline int quarn_is_mt(const quarn_object *o) { return quarn_rc_load(o) < 0; }
+/* Single-threaded: 0x00000001 - 0x80010000 (the overflowed band included). */
+static inline int quarn_is_st(const quarn_object *o) {
+    return (uint32_t)quarn_rc_load(o) - 1u <= 0x8000FFFFu;
+}
+/* Multi-threaded: 0x80010001 - 0xFFFFFFFF (the saturated band included). */
+static inline int quarn_is_mt(const quarn_object *o) {
+    return (uint32_t)quarn_rc_load(o) > 0x80010000u;
+}
 static inline int quarn_is_persistent(const quarn_object *o) { return quarn_rc_load(o) == 0; }
 
 /* Cold half of a decrement, for an object whose rc is 1 or negative: releases the object and

@@ -42,5 +42,6 @@
 #include "io.h"
 #include "handle.h"
 #include "startup.h"
+#include "task.h"
 
 #endif /* QUARN_QUARN_H */

@@ -64,10 +64,37 @@ QUARN_API uint64_t quarn_lazy_bits_force(quarn_lazy_cell *cell, uint64_t (*compu
 QUARN_API quarn_object *quarn_lazy_obj_force(quarn_lazy_cell *cell, quarn_object *(*compute)(void))
     QUARN_NOEXCEPT;
 
-/* The inline fast path of quarn_lazy_obj_force: one load and compare once computed. */
+/* The inline fast path of quarn_lazy_obj_force: one load and compare once computed.
+ * Returns a reference borrowed from the cell. Any thread. */
 static inline quarn_object *quarn_lazy_obj_get(quarn_lazy_cell *cell, quarn_object *(*compute)(void)) {
     if (__atomic_load_n(&cell->state, __ATOMIC_ACQUIRE) != 0) return cell->value.object;
     return quarn_lazy_obj_force(cell, compute);
+}
+
+/* The inline fast path of quarn_lazy_bits_force. Any thread. */
+static inline uint64_t quarn_lazy_bits_get(quarn_lazy_cell *cell, uint64_t (*compute)(void)) {
+    if (__atomic_load_n(&cell->state, __ATOMIC_ACQUIRE) != 0) return cell->value.bits;
+    return quarn_lazy_bits_force(cell, compute);
+}
+
+/* Ends the process: the declaration was used before its module was initialized. */
+QUARN_API QUARN_NORETURN void quarn_panic_uninitialized(const char *name) QUARN_NOEXCEPT;
+
+/* Reading an initialization cell from compiled code: the state is loaded with acquire
+ * ordering, so the value the initializer stored (and everything it points to) is seen
+ * complete on any thread; a cell not set yet ends the process naming the declaration. */
+
+/* The value of an object cell. Returns a reference borrowed from the cell (persistent).
+ * Any thread. */
+static inline quarn_object *quarn_init_obj_get(const quarn_init_cell *cell) {
+    if (__atomic_load_n(&cell->state, __ATOMIC_ACQUIRE) != 2) quarn_panic_uninitialized(cell->name);
+    return cell->value.object;
+}
+
+/* The raw bits of a scalar cell. Any thread. */
+static inline uint64_t quarn_init_bits_get(const quarn_init_cell *cell) {
+    if (__atomic_load_n(&cell->state, __ATOMIC_ACQUIRE) != 2) quarn_panic_uninitialized(cell->name);
+    return cell->value.bits;
 }
 
 /* ---- start and stop -------------------------------------------------------------------- */
@@ -111,9 +138,6 @@ QUARN_API QUARN_NORETURN void quarn_lean_io_force_exit(uint8_t status) QUARN_NOE
  * the process naming both otherwise. Borrows every argument. */
 QUARN_API int32_t quarn_check_layout(const char *what, const char *name, const char *expected,
                                      const char *actual) QUARN_NOEXCEPT;
-
-/* Ends the process: the declaration was used before its module was initialized. */
-QUARN_API QUARN_NORETURN void quarn_panic_uninitialized(const char *name) QUARN_NOEXCEPT;
 
 /* Ends the process: the host did not provide a facility the program uses. */
 QUARN_API QUARN_NORETURN void quarn_panic_facility_missing(const char *facility, const char *operation,

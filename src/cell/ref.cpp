@@ -1,8 +1,8 @@
 // Reference cells (ST.Ref, IO.Ref). A single-threaded cell is used with plain loads and
-// stores. A multi-threaded or persistent cell is used only through atomic exchanges on its
-// value word: an operation takes the value out (leaving null, which tells the others to
-// wait) and puts a value back.
-#include "cell/spin.h"
+// stores. A multi-threaded or persistent cell is used only through atomic operations on its
+// value word: an operation holds the value out (leaving a busy marker, which tells the
+// others to wait) and puts a value back.
+#include "cell/wait.h"
 #include "object/header.h"
 #include "object/heartbeat.h"
 #include "core/panic.h"
@@ -19,7 +19,7 @@ quarn_ref_object *as_cell(quarn_object *o) noexcept {
 }
 
 // Shared cells (multi-threaded, rc < 0, or persistent, rc 0) take the atomic protocol.
-bool is_shared(const quarn_object *cell) noexcept { return quarn_rc_load(cell) <= 0; }
+bool is_shared(const quarn_object *cell) noexcept { return !quarn_is_st(cell); }
 
 [[noreturn, gnu::cold]] void null_reference_read() noexcept {
     internal_panic("null reference read");
@@ -37,46 +37,71 @@ Value checked(Value v) noexcept {
     if (v != nullptr) quarn_dec(v);
 }
 
-Value exchange(quarn_ref_object *cell, Value v) noexcept {
-    return __atomic_exchange_n(&cell->value, v, __ATOMIC_ACQ_REL);
+// The word of a shared cell holds a value, null once the value was taken, or kBusy while an
+// operation holds the value out. kBusy is not a value (not 8-byte aligned) and is distinct
+// from null, so a set never mistakes a held value for an empty cell.
+Value const kBusy = reinterpret_cast<Value>(uintptr_t{2});
+
+Value load(quarn_ref_object *cell) noexcept { return __atomic_load_n(&cell->value, __ATOMIC_ACQUIRE); }
+
+bool replace(quarn_ref_object *cell, Value expected, Value v) noexcept {
+    return __atomic_compare_exchange_n(&cell->value, &expected, v, false, __ATOMIC_ACQ_REL,
+                                       __ATOMIC_RELAXED);
 }
 
-// Takes the value out of a shared cell, waiting while another operation holds it or while
-// the cell is empty. Leaves the cell null: the caller owns the value.
-[[gnu::noinline]] Value take_shared(quarn_ref_object *cell) noexcept {
-    SpinWait wait;
+// Takes the value out of a shared cell for one operation, leaving kBusy in its place;
+// waits while another operation holds it or while the cell is empty. The caller owns the
+// value and must put a value (or null) back.
+[[gnu::noinline]] Value hold(quarn_ref_object *cell) noexcept {
     for (;;) {
-        if (Value v = exchange(cell, nullptr)) return v;
-        wait.pause();
+        Value v = load(cell);
+        if (v != kBusy && v != nullptr) {
+            if (replace(cell, v, kBusy)) return v;
+        } else {
+            wait_for_change(&cell->value, v);
+        }
     }
 }
 
-// Puts a value back into a shared cell that this thread emptied. A value found there was
-// stored meanwhile by a concurrent set, which saw the cell empty and released nothing; it
-// is released here, so that every value leaves the cell exactly once.
-void put_back_shared(quarn_ref_object *cell, Value v) noexcept { release(exchange(cell, v)); }
+// Ends an operation: stores what the cell holds from now on and wakes the waiters.
+void put_back(quarn_ref_object *cell, Value v) noexcept {
+    __atomic_store_n(&cell->value, v, __ATOMIC_RELEASE);
+    wake_waiters(&cell->value);
+}
 
 [[gnu::noinline]] Value get_shared(quarn_ref_object *cell) noexcept {
-    Value v = take_shared(cell);
+    Value v = hold(cell);
     quarn_inc(v);
-    put_back_shared(cell, v);
+    put_back(cell, v);
     return v;
 }
 
+// A set waits for an operation holding the value to put it back, then replaces what is
+// there: a completed set is never undone by a get that held the old value.
 [[gnu::noinline]] void set_shared(quarn_ref_object *cell, Value v) noexcept {
     quarn_mark_mt(v);
-    release(exchange(cell, v));
+    for (;;) {
+        Value old = load(cell);
+        if (old == kBusy) {
+            wait_for_change(&cell->value, old);
+        } else if (replace(cell, old, v)) {
+            wake_waiters(&cell->value);  // a take may wait for the cell to fill
+            release(old);
+            return;
+        }
+    }
 }
 
-// Takes the old value out before the new one goes in. Exchanging the new value in until a
-// non-null value comes out would be wrong: while a get holds the old value the cell is
-// null, the first exchange stores the new value, and the second takes that same value
-// back out as the "old" one, so the caller and the cell would share one reference that
-// the getter's put-back then releases.
 [[gnu::noinline]] Value swap_shared(quarn_ref_object *cell, Value v) noexcept {
     quarn_mark_mt(v);
-    Value old = take_shared(cell);
-    put_back_shared(cell, v);
+    Value old = hold(cell);
+    put_back(cell, v);
+    return old;
+}
+
+[[gnu::noinline]] Value take_shared(quarn_ref_object *cell) noexcept {
+    Value old = hold(cell);
+    put_back(cell, nullptr);
     return old;
 }
 

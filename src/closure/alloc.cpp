@@ -3,6 +3,7 @@
 
 #include "closure/closure.h"
 #include "object/header.h"
+#include "core/allocator.h"
 #include "core/panic.h"
 #include "quarn/closure.h"
 
@@ -11,8 +12,8 @@ namespace quarn::closure {
 namespace {
 
 [[noreturn, gnu::cold]] void invalid_closure(uint32_t arity, uint32_t fixed) noexcept {
-    internal_panic("invalid closure allocation (arity " + std::to_string(arity) + ", " +
-                   std::to_string(fixed) + " fixed arguments)");
+    internal_panic({"invalid closure allocation (arity ", decimal(arity), ", ", decimal(fixed),
+                    " fixed arguments)"});
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ void report_lean_panic(std::string_view message) noexcept {
     const char *backtrace_setting = std::getenv("LEAN_BACKTRACE");
     if (backtrace_setting == nullptr || std::strcmp(backtrace_setting, "0") != 0) {
         print("backtrace:");
-        for (const std::string &line : capture_backtrace()) print(line);
+        for (const Text &line : capture_backtrace()) print(line);
     }
     if (abort_on_panic) std::abort();
 }

@@ -15,12 +15,25 @@ namespace {
 // the shutdown sequence ends the process at once instead of waiting for itself.
 thread_local constinit bool ending_the_process = false;
 
+// One write of the whole line, so that no other thread's output lands inside it.
+void write_message(std::initializer_list<std::string_view> message) noexcept {
+    std::string_view line[kMaxPieces];
+    size_t count = 0;
+    line[count++] = "INTERNAL PANIC: ";
+    for (std::string_view piece : message)
+        if (count < kMaxPieces - 1) line[count++] = piece;
+    line[count++] = "\n";
+    write_all(STDERR_FILENO, std::span<const std::string_view>(line, count));
+}
+
 }  // namespace
 
-void internal_panic(std::string_view message) noexcept {
+void internal_panic(std::string_view message) noexcept { internal_panic({message}); }
+
+void internal_panic(std::initializer_list<std::string_view> message) noexcept {
     bool abort_on_panic = std::getenv("LEAN_ABORT_ON_PANIC") != nullptr;
     if (ending_the_process) {
-        write_all(STDERR_FILENO, {"INTERNAL PANIC: ", message, "\n"});
+        write_message(message);
         if (abort_on_panic) std::abort();
         ::_exit(1);
     }
@@ -28,7 +41,7 @@ void internal_panic(std::string_view message) noexcept {
     // waits for the end.
     if (!shutdown::claim_process_end()) shutdown::park_forever();
     ending_the_process = true;
-    write_all(STDERR_FILENO, {"INTERNAL PANIC: ", message, "\n"});
+    write_message(message);
     shutdown::run(shutdown::Reason::Panic);
     if (abort_on_panic) std::abort();
     std::exit(1);

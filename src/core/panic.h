@@ -2,6 +2,7 @@
 // exhausted resource.
 #pragma once
 
+#include <initializer_list>
 #include <string_view>
 
 namespace quarn {
@@ -12,6 +13,10 @@ namespace quarn {
 // otherwise. Only the first thread to panic prints and ends the process; a thread that
 // panics meanwhile waits forever. Never returns. Any thread.
 [[noreturn]] void internal_panic(std::string_view message) noexcept;
+
+// The same with the message given as pieces written one after the other: nothing is built
+// on the heap, so a message can name values even when memory is exhausted.
+[[noreturn]] void internal_panic(std::initializer_list<std::string_view> message) noexcept;
 
 // The fixed messages that several parts of the runtime raise.
 inline constexpr std::string_view kOutOfMemory = "out of memory";

@@ -7,7 +7,10 @@
 namespace quarn {
 
 bool write_all(int fd, std::initializer_list<std::string_view> pieces) noexcept {
-    constexpr size_t kMaxPieces = 8;
+    return write_all(fd, std::span<const std::string_view>(pieces.begin(), pieces.size()));
+}
+
+bool write_all(int fd, std::span<const std::string_view> pieces) noexcept {
     iovec vectors[kMaxPieces];
     int left = 0;
     for (std::string_view piece : pieces) {

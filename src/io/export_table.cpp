@@ -57,8 +57,8 @@ Function function_of(Export slot, [[maybe_unused]] ExportShape shape) noexcept {
     assert(kExports[index].shape == shape && "an export called with another shape");
     void *function = __atomic_load_n(&slots[index], __ATOMIC_ACQUIRE);
     if (function == nullptr) {
-        internal_panic(std::string("the Lean definition exported as `") + kExports[index].name +
-                       "` is not part of the compiled program");
+        internal_panic({"the Lean definition exported as `", kExports[index].name,
+                        "` is not part of the compiled program"});
     }
     return reinterpret_cast<Function>(function);
 }
@@ -99,5 +99,5 @@ extern "C" void **quarn_register_export(const char *name, void *function) noexce
             return slots;
         }
     }
-    quarn::internal_panic("`" + std::string(text) + "` is not an export the quarn runtime calls");
+    quarn::internal_panic({"`", text, "` is not an export the quarn runtime calls"});
 }

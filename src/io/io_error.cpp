@@ -1,13 +1,12 @@
 #include "io/io_error.h"
 
 #include <cassert>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
 #include "io/error_table.h"
 #include "io/export_table.h"
 #include "io/io_result.h"
+#include "core/allocator.h"
 #include "core/panic.h"
 #include "string/string_alloc.h"
 
@@ -17,20 +16,18 @@ namespace {
 
 using detail::ErrorGroup;
 
-// "Unknown system error -N" texts, built once per code and kept for the life of the process.
-std::string_view unknown_error_text(int negative_code) {
-    static std::mutex lock;
-    static std::unordered_map<int, std::string> texts;
-    std::scoped_lock guard(lock);
-    auto [entry, inserted] = texts.try_emplace(negative_code);
-    if (inserted) entry->second = "Unknown system error " + std::to_string(negative_code);
-    return entry->second;
-}
-
 quarn_object *details_string(int negative_code) noexcept {
-    std::optional<std::string_view> stored = detail::details_of_code(negative_code);
-    std::string_view text = stored ? *stored : unknown_error_text(negative_code);
-    return string::make_string(text.data(), text.size(), text.size());
+    if (std::optional<std::string_view> stored = detail::details_of_code(negative_code))
+        return string::make_string(stored->data(), stored->size(), stored->size());
+    // "Unknown system error -N", made on the stack: the text is ASCII.
+    constexpr std::string_view kPrefix = "Unknown system error ";
+    char text[kPrefix.size() + sizeof(Decimal::digits)];
+    Decimal digits = decimal(negative_code);
+    std::string_view number = digits;
+    kPrefix.copy(text, kPrefix.size());
+    number.copy(text + kPrefix.size(), number.size());
+    size_t size = kPrefix.size() + number.size();
+    return string::make_string(text, size, size);
 }
 
 // Builds the error of a group through the program's constructor: the file variant when a
@@ -41,8 +38,7 @@ quarn_object *make_error(ErrorGroup group, int e, int negative_code, quarn_objec
     if (file != nullptr && exports.with_file)
         return call_export(*exports.with_file, file, number, details_string(negative_code));
     if (!exports.plain) {
-        internal_panic("an `IO.Error." + std::string(exports.lean_name) +
-                       "` error requires a file name");
+        internal_panic({"an `IO.Error.", exports.lean_name, "` error requires a file name"});
     }
     if (file != nullptr) quarn_dec(file);
     return call_export(*exports.plain, number, details_string(negative_code));
@@ -70,7 +66,7 @@ quarn_object *error_result_from_failure(const std::error_code &failure, quarn_ob
     const std::error_category &category = failure.category();
     bool has_os_number = category == std::system_category() || category == std::generic_category();
     if (!has_os_number || failure.value() <= 0)
-        internal_panic("I/O error without an OS error code: " + failure.message());
+        internal_panic({"I/O error without an OS error code: ", failure.message()});
     return error_result_from_errno(failure.value(), file);
 }
 
@@ -85,11 +81,11 @@ quarn_object *nul_path_error_result(quarn_object *path) noexcept {
     return io_error(call_export(Export::invalid_argument_file, path, 22, details));
 }
 
-std::string error_to_text(quarn_object *error) noexcept {
+Text error_to_text(quarn_object *error) noexcept {
     quarn_inc(error);
     quarn_object *text = call_export(Export::io_error_to_string, error);
     auto *s = reinterpret_cast<quarn_string_object *>(text);
-    std::string result(s->data, s->size - 1);
+    Text result(s->data, s->size - 1);
     quarn_dec(text);
     return result;
 }

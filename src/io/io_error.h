@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/allocator.h"
 #include "quarn/object.h"
 
 namespace quarn::io {
@@ -37,6 +38,6 @@ quarn_object *nul_path_error_result(quarn_object *path) noexcept;
 
 // The text of an IO.Error, as the program's lean_io_error_to_string writes it. Borrows
 // error.
-std::string error_to_text(quarn_object *error) noexcept;
+Text error_to_text(quarn_object *error) noexcept;
 
 }  // namespace quarn::io

@@ -29,11 +29,7 @@ constexpr std::string_view kLiteralNotDecimal = "a Nat literal is not a decimal 
 
 // The exponent and shift limits: the operation's name, then " exponent is too big".
 [[noreturn, gnu::cold]] void exponent_too_big(std::string_view operation) noexcept {
-    char message[64];
-    std::string_view suffix = " exponent is too big";
-    std::memcpy(message, operation.data(), operation.size());
-    std::memcpy(message + operation.size(), suffix.data(), suffix.size());
-    internal_panic({message, operation.size() + suffix.size()});
+    internal_panic({operation, " exponent is too big"});
 }
 
 // Exponents and shift counts are accepted below 2^32.

@@ -6,6 +6,7 @@
 #include "object/header.h"
 #include "object/heartbeat.h"
 #include "object/kinds.h"
+#include "core/allocator.h"
 #include "core/panic.h"
 
 using namespace quarn::object;
@@ -13,10 +14,10 @@ using namespace quarn::object;
 namespace {
 
 [[noreturn]] void invalid_ctor(uint32_t tag, uint32_t fields, uint64_t scalar_bytes) noexcept {
-    std::string message = "invalid constructor allocation (tag " + std::to_string(tag) + ", " +
-                          std::to_string(fields) + " object fields, " +
-                          std::to_string(scalar_bytes) + " scalar bytes)";
-    quarn::internal_panic(message);
+    using quarn::decimal;
+    quarn::internal_panic({"invalid constructor allocation (tag ", decimal(tag), ", ", decimal(fields),
+                           " object fields, ", decimal(static_cast<long long>(scalar_bytes)),
+                           " scalar bytes)"});
 }
 
 // A tag-0 constructor with no object fields holding `bytes` of scalar data.

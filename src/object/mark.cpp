@@ -10,8 +10,10 @@ namespace {
 
 // Pushes every value that o holds onto the walk's stack.
 void push_children(quarn_object *o, ObjectStack &stack) noexcept {
+    // Only non-null, 8-byte aligned words are objects: a shared reference cell in use holds
+    // a busy marker that is neither.
     auto push = [&](quarn_object *child) __attribute__((always_inline)) {
-        if (child != nullptr && !quarn_is_scalar(child)) stack.push(child);
+        if (child != nullptr && (reinterpret_cast<uintptr_t>(child) & 7) == 0) stack.push(child);
     };
     for_each_owned_child(o, push);
     switch (o->tag) {
@@ -70,10 +72,25 @@ extern "C" void quarn_mark_mt(quarn_object *v) noexcept {
     });
 }
 
+// Multi-threaded objects may be in use by other threads while the walk reaches them: an
+// increment or decrement that read the count before the walk can land after it. A plain
+// store of 0 would be revived by such an update, and a later release would free an object
+// the persistent graph still points to. So they are exchanged, atomically, to the middle of
+// the saturated band, which no in-flight update can leave: increments and decrements are
+// ignored there and the object is never freed.
+constexpr int32_t kSharedPersistent = static_cast<int32_t>(0x88000000u);
+
 extern "C" void quarn_mark_persistent(quarn_object *v) noexcept {
     mark_walk(v, [](quarn_object *o) {
-        if (quarn_rc_load(o) == 0) return false;
-        quarn_rc_store(o, 0);
+        auto rc = static_cast<uint32_t>(quarn_rc_load(o));
+        if (rc == 0) return false;
+        if (rc - 1u <= 0x8000FFFFu) {  // single-threaded: private to this thread
+            quarn_rc_store(o, 0);
+            return true;
+        }
+        // Multi-threaded: saturated objects are never freed and neither is what they hold.
+        if (rc <= 0xA0000000u) return false;
+        __atomic_exchange_n(&o->rc, kSharedPersistent, __ATOMIC_RELAXED);
         return true;
     });
 }

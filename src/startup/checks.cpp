@@ -17,15 +17,15 @@ extern "C" int32_t quarn_check_layout(const char *what, const char *name, const 
     std::string_view expected_text = checked_c_text(expected, kLabel);
     std::string_view actual_text = checked_c_text(actual, kLabel);
     if (expected_text == actual_text) return 0;
-    internal_panic(std::string(what_text) + " of " + std::string(name_text) +
-                   " has another layout than the one this program was generated for "
-                   "(fingerprint " + std::string(actual_text) + ", expected " +
-                   std::string(expected_text) + "): regenerate both from the same Lean definition");
+    internal_panic({what_text, " of ", name_text,
+                    " has another layout than the one this program was generated for (fingerprint ",
+                    actual_text, ", expected ", expected_text,
+                    "): regenerate both from the same Lean definition"});
 }
 
 extern "C" void quarn_panic_uninitialized(const char *name) noexcept {
     if (name == nullptr) internal_panic("an initialization cell has no declaration name");
-    internal_panic("'" + std::string(name) + "' was used before its module was initialized");
+    internal_panic({"'", name, "' was used before its module was initialized"});
 }
 
 extern "C" void quarn_panic_facility_missing(const char *facility, const char *operation,
@@ -34,10 +34,9 @@ extern "C" void quarn_panic_facility_missing(const char *facility, const char *o
     std::string_view facility_text = checked_c_text(facility, kLabel);
     std::string_view operation_text = checked_c_text(operation, kLabel);
     std::string_view extern_text = checked_c_text(extern_name, kLabel);
-    internal_panic("the host does not provide the facility " + std::string(facility_text) +
-                   ": its operation " + std::string(operation_text) + " (Lean extern '" +
-                   std::string(extern_text) +
-                   "') is not implemented; provide every facility before using the program");
+    internal_panic({"the host does not provide the facility ", facility_text, ": its operation ",
+                    operation_text, " (Lean extern '", extern_text,
+                    "') is not implemented; provide every facility before using the program"});
 }
 
 extern "C" void quarn_panic_unreachable() noexcept { internal_panic(quarn::kUnreachable); }

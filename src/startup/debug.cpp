@@ -28,7 +28,9 @@ extern "C" quarn_object *quarn_lean_dbg_trace_if_shared(quarn_object *message,
                                                        quarn_object *value) noexcept {
     if (!quarn_is_scalar(value) && quarn_rc_load(value) != 1) {
         auto *text = reinterpret_cast<quarn_string_object *>(message);
-        quarn::io::lean_eprintln("shared RC " + std::string(text->data, text->size - 1));
+        quarn::Text line = "shared RC ";
+        line.append(text->data, text->size - 1);
+        quarn::io::lean_eprintln(line);
     }
     return value;
 }
@@ -42,6 +44,6 @@ extern "C" quarn_object *quarn_lean_dbg_sleep(uint32_t milliseconds, quarn_objec
 }
 
 extern "C" quarn_object *quarn_lean_dbg_stack_trace(quarn_object *rest) noexcept {
-    for (const std::string &line : quarn::capture_backtrace()) quarn::io::lean_eprintln(line);
+    for (const quarn::Text &line : quarn::capture_backtrace()) quarn::io::lean_eprintln(line);
     return continue_with(rest);
 }

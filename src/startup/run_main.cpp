@@ -5,7 +5,7 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
+#include "core/allocator.h"
 
 #include "core/shutdown.h"
 #include "io/io_error.h"
@@ -23,12 +23,12 @@ struct MainCall {
     quarn_main_with_args main_with_args;
     quarn_main_without_args main_without_args;
     bool returns_uint32;
-    std::vector<quarn_object *> arguments;  // owned strings
+    quarn::Vector<quarn_object *> arguments;  // owned strings
     uint32_t exit_code = 0;
 };
 
 // A list of the strings, in order; each cell counts a heartbeat. Consumes the strings.
-quarn_object *string_list(const std::vector<quarn_object *> &strings) {
+quarn_object *string_list(const quarn::Vector<quarn_object *> &strings) {
     quarn_object *list = quarn_box(0);
     for (auto it = strings.rbegin(); it != strings.rend(); ++it)
         list = quarn::object::make_cons(*it, list);
@@ -45,7 +45,7 @@ void run_lean_main(MainCall &call) {
         quarn_object *value = quarn_ctor_get(result, 0);
         call.exit_code = call.returns_uint32 ? static_cast<uint32_t>(quarn_unbox(value)) : 0;
     } else {
-        std::string text = quarn::io::error_to_text(quarn_ctor_get(result, 0));
+        quarn::Text text = quarn::io::error_to_text(quarn_ctor_get(result, 0));
         quarn::shutdown::run_stage(quarn::shutdown::Stage::FlushHandles,
                                    quarn::shutdown::Reason::MainReturned);
         quarn::write_all(STDERR_FILENO, {"uncaught exception: ", text, "\n"});
@@ -74,7 +74,7 @@ void run_on_lean_main_thread(MainCall &call) {
         &call);
     pthread_attr_destroy(&attributes);
     if (failure != 0)
-        quarn::internal_panic(std::string("cannot start the main thread: ") + std::strerror(failure));
+        quarn::internal_panic({"cannot start the main thread: ", std::strerror(failure)});
     pthread_join(thread, nullptr);
 }
 

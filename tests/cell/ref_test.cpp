@@ -1,11 +1,16 @@
 // Reference cells: the plain protocol of single-threaded cells, the exchange protocol of
 // shared ones, and shared cells under contention.
+#include <time.h>
+
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "cell/wait.h"
 #include "object/heap.h"
 #include "object/heartbeat.h"
 #include "quarn/closure.h"
@@ -174,27 +179,86 @@ TEST_F(RefTest, ATakenSharedCellMakesReadersWaitForASet) {
     quarn_dec(cell);
 }
 
-// A swap that meets the cell held by a get waits for the get to put the value back; it
-// must neither store its value into the empty cell nor take it back out.
-TEST_F(RefTest, SwapWaitsForAGetThatHoldsTheValue) {
-    Value old_value = leaf(), new_value = leaf();
+// What a shared cell holds while an operation has its value out.
+const Value kBusy = reinterpret_cast<Value>(uintptr_t{2});
+
+// A swap or a set that meets the cell held by a get waits for the get to put the value
+// back; neither may store into the cell meanwhile.
+TEST_F(RefTest, SwapAndSetWaitForAGetThatHoldsTheValue) {
+    Value old_value = leaf(), new_value = leaf(), set_value = leaf();
     Value cell = quarn_lean_st_mk_ref(old_value);
     quarn_mark_mt(cell);
-    // This thread plays a get: it takes the value out of the cell...
-    Value held = __atomic_exchange_n(&slot(cell), nullptr, __ATOMIC_ACQ_REL);
+    // This thread plays a get: it holds the value out of the cell...
+    Value held = __atomic_exchange_n(&slot(cell), kBusy, __ATOMIC_ACQ_REL);
     ASSERT_EQ(held, old_value);
     std::atomic<Value> swapped{nullptr};
     std::thread swapper([&] { swapped = quarn_lean_st_ref_swap(cell, new_value); });
+    std::thread setter([&] { quarn_lean_st_ref_set(cell, set_value); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(swapped.load(), nullptr);
-    // ... and puts it back, finding the cell still empty.
-    EXPECT_EQ(__atomic_exchange_n(&slot(cell), held, __ATOMIC_ACQ_REL), nullptr);
+    EXPECT_EQ(slot(cell), kBusy) << "nothing was stored over a held value";
+    // ... and puts it back, finding its marker still there.
+    EXPECT_EQ(__atomic_exchange_n(&slot(cell), held, __ATOMIC_ACQ_REL), kBusy);
+    quarn::cell::wake_waiters(&slot(cell));
     swapper.join();
-    EXPECT_EQ(swapped.load(), old_value);
-    EXPECT_EQ(slot(cell), new_value);
-    EXPECT_EQ(old_value->rc, -1);
-    EXPECT_EQ(new_value->rc, -1);
-    quarn_dec(old_value);
+    setter.join();
+    // The swap and the set ran in some order after the get: the cell holds the later one's
+    // value and the earlier one's value was released or returned.
+    Value now = quarn_lean_st_ref_take(cell);
+    if (now == new_value) {  // the set came first (releasing the old value), then the swap
+        EXPECT_EQ(swapped.load(), set_value);
+        quarn_dec(set_value);
+    } else {  // the swap came first and returned the old value; the set released the new one
+        EXPECT_EQ(now, set_value);
+        EXPECT_EQ(swapped.load(), old_value);
+        quarn_dec(old_value);
+    }
+    quarn_dec(now);
+    quarn_dec(cell);
+}
+
+// A completed set is never undone: a get that held the old value meanwhile puts it back
+// before the set stores, so the setter's own next get sees what it stored.
+TEST_F(RefTest, ASetRacingWithGetsIsSeenByTheSettersNextGet) {
+    constexpr int kRounds = 100000;
+    Value cell = quarn_lean_st_mk_ref(quarn_box(0));
+    quarn_mark_mt(cell);
+    std::atomic<bool> done{false};
+    std::vector<std::thread> getters;
+    for (int i = 0; i < 2; ++i) {
+        getters.emplace_back([&] {
+            while (!done.load(std::memory_order_relaxed)) quarn_dec(quarn_lean_st_ref_get(cell));
+        });
+    }
+    int lost = 0;
+    for (int round = 1; round <= kRounds; ++round) {
+        quarn_lean_st_ref_set(cell, quarn_box(round));
+        if (quarn_lean_st_ref_get(cell) != quarn_box(round)) ++lost;
+    }
+    done = true;
+    for (auto &t : getters) t.join();
+    EXPECT_EQ(lost, 0) << "sets undone by a concurrent get";
+    quarn_dec(cell);
+}
+
+// A reader waiting for an empty cell sleeps instead of spinning: its processor time stays
+// far below the wall time it waited.
+TEST_F(RefTest, AWaitForAnEmptySharedCellSleeps) {
+    Value cell = quarn_lean_st_mk_ref(quarn_box(1));
+    quarn_mark_mt(cell);
+    quarn_lean_st_ref_take(cell);
+    std::atomic<double> cpu_seconds{0};
+    std::thread reader([&] {
+        timespec start, end;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        EXPECT_EQ(quarn_lean_st_ref_get(cell), quarn_box(2));
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        cpu_seconds = (end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    quarn_lean_st_ref_set(cell, quarn_box(2));
+    reader.join();
+    EXPECT_LT(cpu_seconds.load(), 0.1) << "the reader spun while it waited";
     quarn_dec(cell);
 }
 

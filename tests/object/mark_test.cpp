@@ -1,4 +1,8 @@
 // Marking object graphs multi-threaded and persistent.
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "objects.h"
 #include "testing.h"
 
@@ -65,7 +69,8 @@ TEST_F(MarkTest, PersistentZeroesEveryCountAndDecrementsStopCounting) {
     int64_t live = quarn::object::live_objects();
     quarn_mark_persistent(root);
     EXPECT_EQ(rc_of(root), 0);
-    EXPECT_EQ(rc_of(shared), 0) << "whatever its state";
+    EXPECT_EQ(urc_of(shared), 0x88000000u) << "shared: saturated, so never freed";
+    EXPECT_TRUE(quarn_is_mt(shared));
     auto *arr = reinterpret_cast<quarn_array_object *>(quarn_ctor_get(root, 1));
     EXPECT_EQ(rc_of(arr->data[0]), 0);
     quarn_dec(root);
@@ -77,6 +82,74 @@ TEST_F(MarkTest, PersistentZeroesEveryCountAndDecrementsStopCounting) {
     arr->header.rc = 1;
     arr->data[0]->rc = 1;
     quarn_dec(root);
+}
+
+// Another thread keeps counting an object while this one marks it persistent: none of its
+// in-flight updates may turn it back into a counted object that a release would free.
+TEST_F(MarkTest, PersistentMarkingOfASharedObjectSurvivesConcurrentCounting) {
+    constexpr int kTrials = 20000;
+    std::atomic<quarn_object *> target{nullptr};
+    std::atomic<bool> done{false};
+    std::atomic<unsigned long> rounds{0};
+    std::thread counter([&] {
+        while (!done.load(std::memory_order_relaxed)) {
+            if (quarn_object *x = target.load()) {
+                quarn_inc(x);
+                quarn_dec(x);
+            }
+            rounds.fetch_add(1);
+        }
+    });
+    int revived = 0;
+    std::vector<quarn_object *> kept;
+    for (int i = 0; i < kTrials; ++i) {
+        quarn_object *x = leaf();
+        quarn_mark_mt(x);
+        quarn_inc(x);  // the counting thread's reference
+        target.store(x);
+        quarn_object *holder = ctor({x});
+        quarn_mark_persistent(holder);
+        target.store(nullptr);
+        unsigned long seen = rounds.load();
+        while (rounds.load() < seen + 2) {
+        }
+        auto rc = urc_of(x);
+        if (rc < 0x80010001u || rc > 0xA0000000u) ++revived;  // outside the never-freed band
+        kept.push_back(holder);
+    }
+    done = true;
+    counter.join();
+    EXPECT_EQ(revived, 0) << "in-flight updates revived a persistent object's count";
+    for (quarn_object *holder : kept) {  // make them freeable again for the fixture
+        quarn_object *x = quarn_ctor_get(holder, 0);
+        holder->rc = 1;
+        x->rc = 1;
+        quarn_dec(holder);
+    }
+}
+
+// The predicates follow the count table band by band.
+TEST(CountBands, PredicatesClassifyEveryBand) {
+    struct Row {
+        uint32_t rc;
+        bool st, mt, persistent, exclusive;
+    };
+    const Row rows[] = {
+        {0x00000000u, false, false, true, false},  {0x00000001u, true, false, false, true},
+        {0x00000002u, true, false, false, false},  {0x7FFFFFFFu, true, false, false, false},
+        {0x80000000u, true, false, false, false},  {0x80010000u, true, false, false, false},
+        {0x80010001u, false, true, false, false},  {0x88000000u, false, true, false, false},
+        {0x90000000u, false, true, false, false},  {0xA0000000u, false, true, false, false},
+        {0xA0000001u, false, true, false, false},  {0xFFFFFFFFu, false, true, false, false},
+    };
+    quarn_object o{};
+    for (const Row &row : rows) {
+        o.rc = static_cast<int32_t>(row.rc);
+        EXPECT_EQ(quarn_is_st(&o) != 0, row.st) << std::hex << row.rc;
+        EXPECT_EQ(quarn_is_mt(&o) != 0, row.mt) << std::hex << row.rc;
+        EXPECT_EQ(quarn_is_persistent(&o) != 0, row.persistent) << std::hex << row.rc;
+        EXPECT_EQ(quarn_is_exclusive(&o) != 0, row.exclusive) << std::hex << row.rc;
+    }
 }
 
 TEST_F(MarkTest, PersistentDoesNotDescendIntoPersistentObjects) {

@@ -111,6 +111,31 @@ TEST(LazyCells, ObjectsArePersistentAndBorrowedFromTheCell) {
     EXPECT_STREQ(kit_cstr(first), "hello");
 }
 
+// A computation that forces its own cell could never finish: it ends the process instead.
+quarn_lazy_cell self_forcing{};
+uint64_t force_self() { return quarn_lazy_bits_force(&self_forcing, force_self) + 1; }
+
+TEST(LazyCellsDeathTest, ACellForcedDuringItsOwnComputationIsAnInternalPanic) {
+    EXPECT_INTERNAL_PANIC(quarn_lazy_bits_force(&self_forcing, force_self),
+                          "a lazy declaration was forced during its own computation");
+}
+
+// The inline readers compiled code uses: the value once set, the declaration named before.
+TEST(InitCells, InlineReadersSeeTheValueOrNameTheDeclaration) {
+    static quarn_init_cell bits{{0}, 0, "M.bits"};
+    static quarn_init_cell object{{0}, 0, "M.object"};
+    EXPECT_INTERNAL_PANIC(quarn_init_bits_get(&bits), "'M.bits' was used before its module was initialized");
+    EXPECT_INTERNAL_PANIC(quarn_init_obj_get(&object), "'M.object' was used before its module was initialized");
+    quarn_init_bits_set(&bits, 77);
+    quarn_object *text = kit_string("set");
+    quarn_init_obj_set(&object, text);
+    EXPECT_EQ(quarn_init_bits_get(&bits), 77u);
+    EXPECT_EQ(quarn_init_obj_get(&object), text);
+    quarn_lazy_cell lazy{};
+    EXPECT_EQ(quarn_lazy_bits_get(&lazy, slow_bits), 0xABCDEFu);
+    EXPECT_EQ(quarn_lazy_bits_get(&lazy, nullptr), 0xABCDEFu) << "computed once, then read inline";
+}
+
 TEST(Lifecycle, InitializationEndsOnce) {
     // The test program never called quarn_run_main, so it is still initializing.
     EXPECT_EQ(quarn_lean_io_initializing(), 1);
