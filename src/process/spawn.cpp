@@ -1,7 +1,10 @@
-// lean_io_process_spawn: pipes for the piped streams, then fork; the child sets up its
-// environment, streams, directory and session with async-signal-safe calls only and
-// executes the command; the parent wraps its ends of the pipes as file handles.
+// lean_io_process_spawn: pipes for the piped streams, then vfork; the child sets up its
+// streams, directory and session with async-signal-safe calls only and executes the
+// command in the environment prepared for it; the parent wraps its ends of the pipes as
+// file handles. vfork spares the copy of the parent's page tables that fork makes, which
+// grows with the parent's memory.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -51,8 +54,41 @@ void move_onto(int fd, int target) noexcept {
     }
 }
 
-[[noreturn]] void run_child(const SpawnPlan &plan, const Pipe (&pipes)[3]) noexcept {
-    if (plan.replaces_environment) environ = const_cast<char **>(plan.envp.data());
+// A handler the parent installed must not run in the child, which shares the parent's
+// memory until it executes: every caught signal goes back to its default action.
+void reset_signal_handlers() noexcept {
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction action;
+        if (::sigaction(signal, nullptr, &action) != 0) continue;
+        if (action.sa_handler == SIG_IGN || action.sa_handler == SIG_DFL) continue;
+        action.sa_handler = SIG_DFL;
+        action.sa_flags = 0;
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+// Executes the first candidate the system accepts; a file it cannot execute as a program
+// is handed to /bin/sh as a script, as execvp does.
+void execute(const SpawnPlan &plan) noexcept {
+    char *const *envp = plan.replaces_environment ? const_cast<char *const *>(plan.envp.data()) : environ;
+    char *const *argv = const_cast<char *const *>(plan.argv.data());
+    for (const Text &candidate : plan.candidates) {
+        ::execve(candidate.c_str(), argv, envp);
+        if (errno != ENOEXEC) continue;
+        size_t argc = plan.argv.size();  // the words and the final null
+        auto **script = static_cast<const char **>(__builtin_alloca((argc + 1) * sizeof(char *)));
+        script[0] = "/bin/sh";
+        script[1] = candidate.c_str();
+        for (size_t i = 1; i < argc; ++i) script[i + 1] = plan.argv[i];
+        ::execve("/bin/sh", const_cast<char *const *>(script), envp);
+    }
+}
+
+// The child, from vfork to exec. It shares the parent's memory and so writes nothing but
+// its own stack; it makes async-signal-safe calls only.
+[[noreturn]] void run_child(const SpawnPlan &plan, const Pipe (&pipes)[3], const sigset_t &mask) noexcept {
+    reset_signal_handlers();
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     for (unsigned stream = 0; stream < 3; ++stream) {
         if (plan.modes[stream] == StreamMode::piped) {
             move_onto(child_end(pipes[stream], stream), static_cast<int>(stream));
@@ -64,8 +100,22 @@ void move_onto(int fd, int target) noexcept {
     }
     if (plan.has_directory && ::chdir(plan.directory.c_str()) < 0) give_up(plan.directory_failure);
     if (plan.new_session && ::setsid() < 0) give_up("INTERNAL PANIC: setsid failed\n");
-    ::execvp(plan.argv[0], plan.argv.data());
+    execute(plan);
     give_up(plan.exec_failure);
+}
+
+// Starts the child with every signal blocked, so that no handler of the parent runs in it
+// before it has reset them. Returns the pid, or -1 with errno set.
+pid_t start_child(const SpawnPlan &plan, const Pipe (&pipes)[3]) noexcept {
+    sigset_t all, mask;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &mask);
+    pid_t pid = ::vfork();
+    if (pid == 0) run_child(plan, pipes, mask);
+    int error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+    errno = error;
+    return pid;
 }
 
 // The parent's end of a pipe as a file handle that reads or writes it.
@@ -96,9 +146,8 @@ extern "C" quarn_object *quarn_lean_io_process_spawn(quarn_object *args) noexcep
         pipes[stream].write.reset(ends[1]);
     }
 
-    pid_t pid = ::fork();
+    pid_t pid = start_child(plan, pipes);
     if (pid < 0) return quarn::io::error_result_from_errno(errno, nullptr);
-    if (pid == 0) run_child(plan, pipes);
 
     quarn_object *streams[3];
     for (unsigned stream = 0; stream < 3; ++stream) {

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <charconv>
 #include <cstring>
 
@@ -42,6 +44,36 @@ void apply_change(Vector<Text> &entries, std::string_view name, const quarn_obje
     entry += '=';
     entry += system_text(quarn_ctor_get(value, 0));
     entries.push_back(std::move(entry));
+}
+
+// The value of PATH in the child's environment, or none.
+const char *child_path(const SpawnPlan &plan) {
+    if (!plan.replaces_environment) return ::getenv("PATH");
+    for (const Text &entry : plan.environment_entries)
+        if (entry.starts_with("PATH=")) return entry.c_str() + 5;
+    return nullptr;
+}
+
+// The search execvp makes, written out before the fork.
+void list_candidates(SpawnPlan &plan) {
+    const Text &command = plan.words.front();
+    if (command.empty()) return;
+    if (command.find('/') != Text::npos) {
+        plan.candidates.push_back(command);
+        return;
+    }
+    const char *path = child_path(plan);
+    std::string_view folders = path != nullptr ? path : "/bin:/usr/bin";
+    for (;;) {
+        size_t colon = folders.find(':');
+        std::string_view folder = folders.substr(0, colon);
+        Text candidate(folder.empty() ? std::string_view(".") : folder);
+        candidate += '/';
+        candidate += command;
+        plan.candidates.push_back(std::move(candidate));
+        if (colon == std::string_view::npos) break;
+        folders.remove_prefix(colon + 1);
+    }
 }
 
 [[noreturn]] void invalid_stdio(unsigned mode) {
@@ -88,6 +120,8 @@ void read_spawn_arguments(quarn_object *args, SpawnPlan &plan) noexcept {
         for (Text &entry : plan.environment_entries) plan.envp.push_back(entry.data());
         plan.envp.push_back(nullptr);
     }
+
+    list_candidates(plan);
 
     plan.directory_failure = "could not change directory to ";
     plan.directory_failure += plan.directory;

@@ -25,6 +25,10 @@ struct SpawnPlan {
     bool replaces_environment = false;
     Vector<Text> environment_entries;
     Vector<char *> envp;
+    // Where the command is looked for, in order: the command itself when it holds a "/",
+    // else each folder of the child's PATH (or "/bin:/usr/bin" when it has none) joined
+    // with the command; nothing for an empty command.
+    Vector<Text> candidates;
     // The lines the child writes to its standard error before it gives up.
     Text directory_failure;
     Text exec_failure;
