@@ -16,6 +16,7 @@
 #include "fs/timeit_report.h"
 #include "object/heartbeat.h"
 #include "quarn/array.h"
+#include "quarn/closure.h"
 #include "quarn/fs.h"
 #include "quarn/nat.h"
 #include "quarn/handle.h"
@@ -254,6 +255,23 @@ TEST_F(FsTest, TemporaryFilesArePrivateAndUniqueUnderManyThreads) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     quarn_dec(tmpdir);
 
+    // An empty TMPDIR is skipped for TMP; a root folder gets no second "/".
+    ::setenv("TMPDIR", "", 1);
+    ::setenv("TMP", dir_.c_str(), 1);
+    quarn_object *from_tmp = ok(quarn_lean_io_create_tempdir());
+    EXPECT_EQ(std::string(kit_cstr(from_tmp)).rfind(dir_ + "/tmp.", 0), 0u) << kit_cstr(from_tmp);
+    quarn_dec(from_tmp);
+    ::unsetenv("TMP");
+    if (::access("/", W_OK) == 0) {
+        ::setenv("TMPDIR", "/", 1);
+        quarn_object *at_root = ok(quarn_lean_io_create_tempdir());
+        std::string made = kit_cstr(at_root);
+        EXPECT_EQ(made.rfind("/tmp.", 0), 0u) << made;
+        EXPECT_EQ(made.size(), 13u);
+        ::rmdir(made.c_str());
+        quarn_dec(at_root);
+    }
+
     // A folder that does not exist names the folder instead of stopping the process.
     ::setenv("TMPDIR", (dir_ + "/gone").c_str(), 1);
     expect_error(quarn_lean_io_create_tempfile(), KIT_NO_FILE_OR_DIRECTORY, 2, (dir_ + "/gone").c_str());
@@ -367,6 +385,40 @@ TEST(TimeitReport, ThreeSignificantDigitsAsPercentG) {
     EXPECT_EQ(quarn::fs::timeit_report("msg", 1), "msg 1s");
     EXPECT_EQ(quarn::fs::timeit_report("msg", 0.0000000123), "msg 1.23e-05ms");
     EXPECT_EQ(quarn::fs::timeit_report("msg", 0.999), "msg 999ms");
+}
+
+// An IO action returning ok(42), counting its runs.
+int action_runs = 0;
+quarn_object *answer_action(quarn_object *world) {
+    (void)world;
+    ++action_runs;
+    quarn_object *r = quarn_alloc_ctor(0, 1, 0);
+    quarn_ctor_set(r, 0, quarn_box(42));
+    return r;
+}
+
+TEST_F(FsTest, TimeitAndAllocprofRunTheActionThenReport) {
+    quarn_object *cell = nullptr;
+    quarn_object *previous = quarn_lean_get_set_stderr(kit_buffer_stream(&cell));
+    action_runs = 0;
+    quarn_object *timed = ok(quarn_lean_io_timeit(str("took"), quarn_alloc_closure((void *)answer_action, 1, 0)));
+    EXPECT_EQ(timed, quarn_box(42));
+    quarn_object *profiled =
+        ok(quarn_lean_io_allocprof(str("profile"), quarn_alloc_closure((void *)answer_action, 1, 0)));
+    EXPECT_EQ(profiled, quarn_box(42));
+    EXPECT_EQ(action_runs, 2);
+    quarn_dec(quarn_lean_get_set_stderr(previous));
+    quarn_object *text = quarn_lean_st_ref_get(cell);
+    std::string printed = kit_cstr(text);
+    quarn_dec(text);
+    quarn_dec(cell);
+    size_t line_end = printed.find('\n');
+    ASSERT_NE(line_end, std::string::npos);
+    std::string first = printed.substr(0, line_end);
+    EXPECT_EQ(first.rfind("took ", 0), 0u) << first;
+    EXPECT_TRUE(first.ends_with("ms") || first.ends_with("s")) << first;
+    EXPECT_EQ(printed.substr(line_end + 1),
+              "profile\nAllocation profiling data is not available, compile lean using `-D RUNTIME_STATS=ON`\n\n");
 }
 
 TEST_F(FsTest, TimezonesAreWindowsOnly) {
