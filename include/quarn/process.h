@@ -8,8 +8,9 @@
  * the child makes only async-signal-safe calls, everything it needs being prepared before
  * the fork: its environment (changes applied to a copy of the parent's, or to an empty one),
  * its standard streams (piped, inherited or /dev/null), its working directory and, when
- * asked, a new session. Every descriptor the runtime opens is close-on-exec, so the child
- * keeps only its three standard streams. A child that cannot change to its directory or
+ * asked, a new session. Every descriptor the runtime opens is close-on-exec, and the child
+ * closes any other descriptor above 2 before it executes (ones the program inherited or
+ * opened itself), so it keeps only its three standard streams. A child that cannot change to its directory or
  * execute its command writes "could not change directory to <dir>" or "could not execute
  * external process '<command>'" and a line feed to its standard error and exits with
  * status 255; the spawn itself succeeds. Texts handed to the system are cut at their first

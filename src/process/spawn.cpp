@@ -98,6 +98,9 @@ void execute(const SpawnPlan &plan) noexcept {
             if (fd >= 0) move_onto(fd, static_cast<int>(stream));
         }
     }
+    // Descriptors this program inherited or opened without close-on-exec stay behind too:
+    // the child gets its three standard streams and nothing else.
+    ::close_range(3, ~0U, 0);
     if (plan.has_directory && ::chdir(plan.directory.c_str()) < 0) give_up(plan.directory_failure);
     if (plan.new_session && ::setsid() < 0) give_up("INTERNAL PANIC: setsid failed\n");
     execute(plan);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "process_testing.h"
+#include "quarn/fs.h"
 
 namespace {
 
@@ -253,6 +254,29 @@ TEST_F(SpawnTest, TakeStdinAndPids) {
     EXPECT_EQ(quarn_ctor_get(second, 0), quarn_box(0));
     quarn_dec(second);
     EXPECT_EQ(quarn_lean_io_process_get_pid(), static_cast<uint32_t>(::getpid()));
+}
+
+TEST_F(SpawnTest, TheChildKeepsOnlyItsThreeStreams) {
+    // Another child's pipes and a temporary file's handle are open in this process.
+    Spawn other = shell("cat");
+    other.modes[0] = other.modes[1] = other.modes[2] = QUARN_STDIO_PIPED;
+    quarn_object *holder = spawn(other);
+    quarn_object *temp = take_ok(quarn_lean_io_create_tempfile());
+    Spawn s;
+    s.command = "ls";
+    s.arguments = {"/proc/self/fd"};
+    auto [out, code] = run_capturing(s);
+    // ls's own listing of the folder is descriptor 3.
+    EXPECT_EQ(out, "0\n1\n2\n3\n");
+    EXPECT_EQ(code, 0u);
+    std::remove(kit_cstr(quarn_ctor_get(temp, 1)));
+    quarn_dec(temp);
+    quarn_object *pair = take_ok(quarn_lean_io_process_child_take_stdin(holder));
+    quarn_object *rest = quarn_ctor_get(pair, 1);
+    quarn_inc(rest);
+    quarn_dec(pair);  // closes cat's input
+    EXPECT_EQ(wait_code(rest), 0u);
+    quarn_dec(rest);
 }
 
 TEST_F(SpawnTest, ManyCyclesLeaveNoDescriptorAndNoZombie) {
