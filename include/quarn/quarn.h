@@ -41,6 +41,8 @@
 #include "fixed.h"
 #include "io.h"
 #include "handle.h"
+#include "process.h"
+#include "fs.h"
 #include "startup.h"
 #include "task.h"
 
