@@ -6,20 +6,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/retry.h"
 #include "quarn/object.h"
 #include "string/string_alloc.h"
 
 namespace quarn::fs {
 
-// Repeats a system call that an interruption by a signal cut short; returns its result
-// (errno holds the failure when it is negative).
-template <typename Call>
-auto retry_interrupted(Call call) noexcept {
-    for (;;) {
-        auto result = call();
-        if (result >= 0 || errno != EINTR) return result;
-    }
-}
+using quarn::retry_interrupted;
 
 // The bytes of a string, without the terminator. Borrows s.
 inline std::string_view bytes_of(const quarn_object *s) noexcept {

@@ -17,6 +17,7 @@
 #include "io/io_error.h"
 #include "io/io_result.h"
 #include "core/allocator.h"
+#include "core/retry.h"
 #include "quarn/handle.h"
 #include "string/lossy.h"
 #include "string/string_alloc.h"
@@ -27,15 +28,6 @@ namespace {
 
 quarn_object *unit_or_error(int error) noexcept {
     return error == 0 ? io_ok_unit() : error_result_from_errno(error, nullptr);
-}
-
-// Repeats a system call that an interruption by a signal cut short.
-template <typename Call>
-auto retry_interrupted(Call call) noexcept {
-    for (;;) {
-        auto result = call();
-        if (result >= 0 || errno != EINTR) return result;
-    }
 }
 
 struct OpenMode {
@@ -214,7 +206,7 @@ extern "C" quarn_object *quarn_lean_io_prim_handle_mk(quarn_object *file_name, u
     const OpenMode &open_mode = kOpenModes[mode];
     const quarn_string_object *name = quarn::string::as_string(file_name);
     if (std::memchr(name->data, '\0', name->size - 1) != nullptr) return nul_path_error_result(file_name);
-    int fd = retry_interrupted([&] { return ::open(name->data, open_mode.flags | O_CLOEXEC, 0666); });
+    int fd = quarn::retry_interrupted([&] { return ::open(name->data, open_mode.flags | O_CLOEXEC, 0666); });
     if (fd < 0) return error_result_from_errno(errno, file_name);
     quarn_dec(file_name);
     HandleRef record = make_handle_record(fd, HandleKind::opened_file, open_mode.readable,
