@@ -24,28 +24,46 @@ inline void restore_size_word(quarn_object *o, size_t size) noexcept {
 
 // The objects whose last reference is gone and which still wait to be freed, most recent
 // first. The stack is threaded through the dying objects themselves: each one's size word,
-// which nothing reads again once the object is dying (blocks are freed without their
-// size), links it to the one pushed before it. So the walk never allocates, however wide
-// or deep the graph, and a chain of single children costs two stores per object.
+// which nothing else reads once the object is dying, links it to the one pushed before it.
+// So the walk never allocates, however wide or deep the graph, and a chain of single
+// children costs two stores per object. The allocator still needs the size to free the
+// block: the top 16 bits of the link word keep it (user-space addresses on x86-64 have
+// 47 bits), or kLargeSize for any object too large for that, which is all the allocator
+// needs to know of those.
 class DyingObjects {
 public:
-    explicit DyingObjects(quarn_object *first) noexcept : top_(first) { link(first) = nullptr; }
+    explicit DyingObjects(quarn_object *first) noexcept : top_(first) { link(first) = size_bits(first); }
 
     [[gnu::always_inline]] void push(quarn_object *o) noexcept {
-        link(o) = top_;
+        link(o) = size_bits(o) | reinterpret_cast<uintptr_t>(top_);
         top_ = o;
     }
 
-    // The most recently pushed object, or null when none is left.
-    [[gnu::always_inline]] quarn_object *pop() noexcept {
+    // The most recently pushed object and its size (kLargeSize for large ones), or null
+    // when none is left.
+    [[gnu::always_inline]] quarn_object *pop(size_t &size) noexcept {
         quarn_object *o = top_;
-        if (o != nullptr) top_ = link(o);
+        if (o != nullptr) {
+            uintptr_t word = link(o);
+            size = word >> kSizeShift;
+            top_ = reinterpret_cast<quarn_object *>(word & kAddressMask);
+        }
         return o;
     }
 
+    static constexpr size_t kLargeSize = 0xFFFF;
+
 private:
-    static quarn_object *&link(quarn_object *o) noexcept {
-        return reinterpret_cast<quarn_object **>(o)[-1];
+    static constexpr unsigned kSizeShift = 48;
+    static constexpr uintptr_t kAddressMask = (uintptr_t{1} << kSizeShift) - 1;
+    static_assert(kLargeSize > kLargeObject, "sizes kept in the link reach the cached sizes");
+
+    static uintptr_t &link(quarn_object *o) noexcept {
+        return reinterpret_cast<uintptr_t *>(o)[-1];
+    }
+    static uintptr_t size_bits(quarn_object *o) noexcept {
+        size_t size = object_size(o);
+        return uintptr_t{size < kLargeSize ? size : kLargeSize} << kSizeShift;
     }
 
     quarn_object *top_;
@@ -77,23 +95,24 @@ void release_promise_task(quarn_promise_object *promise) noexcept {
     DyingObjects dying(first);
     auto drop = [&](quarn_object *child)
                     __attribute__((always_inline)) { drop_child(child, dying); };
-    while (quarn_object *o = dying.pop()) {
+    size_t size;
+    while (quarn_object *o = dying.pop(size)) {
         // Constructors, by far the most common, take the shortest way.
         if (o->tag <= QUARN_MAX_CTOR_TAG) {
             auto *ctor = reinterpret_cast<quarn_ctor_object *>(o);
             for (unsigned i = 0, n = o->other; i < n; ++i) drop(ctor->fields[i]);
-            deallocate(o);
+            deallocate(o, size);
             continue;
         }
         for_each_owned_child(o, drop);
         switch (o->tag) {
             case QUARN_TAG_PROMISE:
                 release_promise_task(reinterpret_cast<quarn_promise_object *>(o));
-                deallocate(o);
+                deallocate(o, size);
                 break;
             case QUARN_TAG_BIGNUM:
                 free_bignum_digits(reinterpret_cast<quarn_bignum_object *>(o));
-                deallocate(o);
+                deallocate(o, size);
                 break;
             case QUARN_TAG_TASK:
                 // The task manager owns the block from here on; give it back its size word.
@@ -103,14 +122,14 @@ void release_promise_task(quarn_promise_object *promise) noexcept {
             case QUARN_TAG_EXTERNAL: {
                 auto *external = reinterpret_cast<quarn_external_object *>(o);
                 external->klass->finalize(external->data);
-                deallocate(o);
+                deallocate(o, size);
                 break;
             }
             case QUARN_TAG_STRUCT_ARRAY:
             case QUARN_TAG_UNUSED:
                 internal_panic(kUnreachable);
             default:
-                deallocate(o);
+                deallocate(o, size);
                 break;
         }
     }
