@@ -60,23 +60,38 @@ inline void count_live_objects(int64_t) noexcept {}
 
 }  // namespace detail
 
+// The slow half of allocate(): a cache miss or a large object. Writes the size word and,
+// when `header` is not 0, the header word too, so that callers can hand over their whole
+// job in a tail call and keep their fast path free of calls.
+quarn_object *allocate_slow(size_t size, uint64_t header) noexcept;
+
 // A block for an object of `size` bytes, size word written, header not. Ends the process
 // with "out of memory" when the allocator refuses or the size cannot be represented.
-inline quarn_object *allocate(size_t size) noexcept {
-    void *block;
+[[gnu::always_inline]] inline quarn_object *allocate(size_t size) noexcept {
     if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject) {
-        block = small_blocks::take(small_blocks::class_of(size));
-    } else {
-        if (size > detail::kLargestBlock - sizeof(size_t)) [[unlikely]]
-            internal_panic(kOutOfMemory);
-        block = detail::heap_malloc(size + sizeof(size_t));
+        if (void *block = small_blocks::try_take(small_blocks::class_of(size))) [[likely]] {
+            detail::count_live_objects(1);
+            auto *size_word = static_cast<size_t *>(block);
+            *size_word = size;
+            return reinterpret_cast<quarn_object *>(size_word + 1);
+        }
     }
-    if (block == nullptr) [[unlikely]]
-        internal_panic(kOutOfMemory);
-    detail::count_live_objects(1);
-    auto *size_word = static_cast<size_t *>(block);
-    *size_word = size;
-    return reinterpret_cast<quarn_object *>(size_word + 1);
+    return allocate_slow(size, 0);
+}
+
+// A block for an object of `size` bytes with its size word and the given header word.
+[[gnu::always_inline]] inline quarn_object *allocate_with_header(size_t size,
+                                                                 uint64_t header) noexcept {
+    if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject) {
+        if (void *block = small_blocks::try_take(small_blocks::class_of(size))) [[likely]] {
+            detail::count_live_objects(1);
+            auto *words = static_cast<uint64_t *>(block);
+            words[0] = size;
+            words[1] = header;
+            return reinterpret_cast<quarn_object *>(words + 1);
+        }
+    }
+    return allocate_slow(size, header);
 }
 
 // The size word in front of the object.

@@ -91,7 +91,7 @@ void release_promise_task(quarn_promise_object *promise) noexcept {
 }
 
 // Frees o and everything it owned that has no other reference. o's count is already gone.
-[[gnu::always_inline]] inline void release_walk(quarn_object *first) noexcept {
+[[gnu::noinline]] void release_walk(quarn_object *first) noexcept {
     DyingObjects dying(first);
     auto drop = [&](quarn_object *child)
                     __attribute__((always_inline)) { drop_child(child, dying); };
@@ -162,12 +162,51 @@ const TaskOperations &task_operations() noexcept { return *installed_task_operat
 
 using namespace quarn::object;
 
+namespace {
+
+// Whether releasing `child` would free it too: its count is 1 or multi-threaded.
+[[gnu::always_inline]] inline bool may_die_with_parent(quarn_object *child) noexcept {
+    if (child == nullptr || quarn_is_scalar(child)) return false;
+    int32_t rc = quarn_rc_load(child);
+    return rc <= 1 && rc != 0;
+}
+
+// The most common release by far: a constructor none of whose fields dies with it (boxed
+// numbers, cells of shared or scalar values). It is freed here without the walk, in a
+// function that calls nothing on its way. False, with nothing changed, when a field may die.
+[[gnu::always_inline]] inline bool release_lone_constructor(quarn_object *o) noexcept {
+    auto *ctor = reinterpret_cast<quarn_ctor_object *>(o);
+    unsigned n = o->other;
+    // Fields that are all scalars (boxed numbers, enumerations) need no look at any object.
+    // Read one word at a time: compiled code has just stored them one by one, and a wider
+    // load over two such stores waits for both to reach the cache.
+    unsigned scalars = 0;
+    while (scalars < n && quarn_is_scalar(ctor->fields[scalars])) ++scalars;
+    if (scalars == n) {
+        deallocate(o);
+        return true;
+    }
+    for (unsigned i = scalars; i < n; ++i)
+        if (may_die_with_parent(ctor->fields[i])) return false;
+    for (unsigned i = scalars; i < n; ++i) {
+        quarn_object *child = ctor->fields[i];
+        if (quarn_is_scalar(child) || child == nullptr) continue;
+        int32_t rc = quarn_rc_load(child);
+        if (rc > 1) quarn_rc_store(child, rc - 1);
+    }
+    deallocate(o);
+    return true;
+}
+
+}  // namespace
+
 extern "C" void quarn_dec_ref_cold(quarn_object *o) noexcept {
     int32_t rc = quarn_rc_load(o);
     if (rc != 1) {
         bool counted_shared = static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded;
         if (!counted_shared || !drop_shared_reference(o)) return;
     }
+    if (o->tag <= QUARN_MAX_CTOR_TAG && release_lone_constructor(o)) return;
     release_walk(o);
 }
 

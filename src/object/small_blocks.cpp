@@ -55,7 +55,33 @@ const ExitKey &exit_key() noexcept {
 
 }  // namespace
 
-void *allocate_block(size_t cls) noexcept { return detail::heap_malloc(block_size(cls)); }
+void *take_slow(size_t cls) noexcept { return detail::heap_malloc(block_size(cls)); }
+
+}  // namespace quarn::object::small_blocks
+
+namespace quarn::object {
+
+quarn_object *allocate_slow(size_t size, uint64_t header) noexcept {
+    void *block;
+    if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject) {
+        block = small_blocks::take(small_blocks::class_of(size));
+    } else {
+        if (size > detail::kLargestBlock - sizeof(size_t)) [[unlikely]]
+            internal_panic(kOutOfMemory);
+        block = detail::heap_malloc(size + sizeof(size_t));
+    }
+    if (block == nullptr) [[unlikely]]
+        internal_panic(kOutOfMemory);
+    detail::count_live_objects(1);
+    auto *words = static_cast<uint64_t *>(block);
+    words[0] = size;
+    if (header != 0) words[1] = header;
+    return reinterpret_cast<quarn_object *>(words + 1);
+}
+
+}  // namespace quarn::object
+
+namespace quarn::object::small_blocks {
 
 void give_slow(void *block, size_t cls) noexcept {
     ThreadCache &c = cache;
@@ -74,11 +100,16 @@ void give_slow(void *block, size_t cls) noexcept {
     detail::heap_free(block);
 }
 
-size_t blocks_held_by_this_thread() noexcept {
+size_t blocks_held_by_this_thread(size_t cls) noexcept {
     const ThreadCache &c = cache;
     size_t held = 0;
-    for (size_t cls = 0; cls < kClasses; ++cls)
-        for (const FreeBlock *b = c.free[cls]; b != nullptr; b = b->next) ++held;
+    for (const FreeBlock *b = c.free[cls]; b != nullptr; b = b->next) ++held;
+    return held;
+}
+
+size_t blocks_held_by_this_thread() noexcept {
+    size_t held = 0;
+    for (size_t cls = 0; cls < kClasses; ++cls) held += blocks_held_by_this_thread(cls);
     return held;
 }
 

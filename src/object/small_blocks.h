@@ -12,8 +12,8 @@
 // the releasing thread's cache. No thread ever touches another thread's cache, so the lists
 // need no lock and no atomic operation, and a block is on at most one list at a time.
 //
-// Each list is bounded (kCacheBytesPerClass): past the bound, freed blocks go straight back
-// to the allocator, so a thread never hoards more than a few hundred KiB per class. When a
+// Each list is bounded (kCacheBytesPerClass): past the bound, released blocks go straight
+// back to the allocator, so a thread never holds more than that per class. When a
 // thread ends, its cache is emptied into the allocator. The main thread's cache is left as
 // it is when the process ends.
 #pragma once
@@ -63,22 +63,28 @@ struct ThreadCache {
 // call to the TLS resolver.
 extern thread_local constinit ThreadCache cache __attribute__((tls_model("initial-exec")));
 
-// A block of block_size(cls) bytes for a cache miss, from the allocator; null if refused.
-void *allocate_block(size_t cls) noexcept;
+// A block for class cls when its list is empty, from the allocator (null if refused).
+void *take_slow(size_t cls) noexcept;
 
 // The slow half of give(): opens the cache on a thread's first release, or hands the block
 // back to the allocator when the list is full or the thread has ended.
 void give_slow(void *block, size_t cls) noexcept;
 
-// A block for class cls: a cached one if there is one, else a new one (null if refused).
-[[gnu::always_inline]] inline void *take(size_t cls) noexcept {
+// A block from the list of class cls, or null when that list is empty.
+[[gnu::always_inline]] inline void *try_take(size_t cls) noexcept {
     ThreadCache &c = cache;
     FreeBlock *b = c.free[cls];
-    if (b == nullptr) [[unlikely]]
-        return allocate_block(cls);
-    c.free[cls] = b->next;
-    ++c.room[cls];
+    if (b != nullptr) [[likely]] {
+        c.free[cls] = b->next;
+        ++c.room[cls];
+    }
     return b;
+}
+
+// A block for class cls: a cached one if there is one, else a new one (null if refused).
+inline void *take(size_t cls) noexcept {
+    void *b = try_take(cls);
+    return b != nullptr ? b : take_slow(cls);
 }
 
 // Gives back a block of class cls.
@@ -92,8 +98,10 @@ void give_slow(void *block, size_t cls) noexcept;
     c.free[cls] = b;
 }
 
-// For tests: the blocks that the calling thread holds in its cache, and the blocks that
-// threads have handed back to the allocator when they ended, process-wide.
+// For tests: the blocks that the calling thread holds in its cache (in one class, and in
+// all), and the blocks that threads have handed back to the allocator when they ended,
+// process-wide.
+size_t blocks_held_by_this_thread(size_t cls) noexcept;
 size_t blocks_held_by_this_thread() noexcept;
 uint64_t blocks_returned_at_thread_exit() noexcept;
 
