@@ -83,6 +83,8 @@ quarn_object *allocate_slow(size_t size, uint64_t header) noexcept {
 
 namespace quarn::object::small_blocks {
 
+void release_block(void *block) noexcept { detail::heap_free(block); }
+
 void give_slow(void *block, size_t cls) noexcept {
     ThreadCache &c = cache;
     if (c.state == ThreadCache::kUnopened) {

@@ -66,6 +66,9 @@ extern thread_local constinit ThreadCache cache __attribute__((tls_model("initia
 // A block for class cls when its list is empty, from the allocator (null if refused).
 void *take_slow(size_t cls) noexcept;
 
+// Hands a block back to the allocator.
+void release_block(void *block) noexcept;
+
 // The slow half of give(): opens the cache on a thread's first release, or hands the block
 // back to the allocator when the list is full or the thread has ended.
 void give_slow(void *block, size_t cls) noexcept;
@@ -90,8 +93,12 @@ inline void *take(size_t cls) noexcept {
 // Gives back a block of class cls.
 [[gnu::always_inline]] inline void give(void *block, size_t cls) noexcept {
     ThreadCache &c = cache;
-    if (c.room[cls] == 0) [[unlikely]]
+    if (c.room[cls] == 0) [[unlikely]] {
+        // A full list: the block goes back to the allocator (a mass release, such as a long
+        // list, ends up here for most of its blocks).
+        if (c.state == ThreadCache::kOpen) return release_block(block);
         return give_slow(block, cls);
+    }
     --c.room[cls];
     auto *b = static_cast<FreeBlock *>(block);
     b->next = c.free[cls];
