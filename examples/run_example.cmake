@@ -1,8 +1,26 @@
-# Runs one example program and fails unless it ends with the expected exit status.
+# Runs one example program and fails unless it ends with the expected exit status. When
+# INPUT is given it becomes the program's standard input; when EXPECTED_OUTPUT is given the
+# program's standard output must equal that file byte for byte.
 string(REPLACE "|" ";" arguments "${ARGUMENTS}")
-execute_process(COMMAND ${PROGRAM} ${arguments} RESULT_VARIABLE status)
+set(redirections)
+if(INPUT)
+  list(APPEND redirections INPUT_FILE ${INPUT})
+endif()
+if(EXPECTED_OUTPUT)
+  set(output ${OUTPUT_DIR}/${NAME}.out)
+  list(APPEND redirections OUTPUT_FILE ${output})
+endif()
+execute_process(COMMAND ${PROGRAM} ${arguments} ${redirections} RESULT_VARIABLE status)
 if(NOT status STREQUAL EXPECTED_STATUS)
   message(FATAL_ERROR "${PROGRAM} ended with ${status}, expected ${EXPECTED_STATUS}")
 elseif(NOT status STREQUAL "0")
   message("(exit status ${status}, as expected)")
+endif()
+if(EXPECTED_OUTPUT)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${output} ${EXPECTED_OUTPUT}
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "the output of ${PROGRAM} (${output}) differs from ${EXPECTED_OUTPUT}")
+  endif()
+  message("(output equals ${EXPECTED_OUTPUT})")
 endif()

@@ -40,6 +40,7 @@
 #include "string.h"
 #include "fixed.h"
 #include "io.h"
+#include "handle.h"
 #include "startup.h"
 #include "task.h"
 

@@ -2,6 +2,7 @@
 // and its cached value.
 #include "cell/wait.h"
 #include "closure/closure.h"
+#include "core/in_progress.h"
 #include "object/header.h"
 #include "object/heartbeat.h"
 #include "core/panic.h"
@@ -29,27 +30,17 @@ Value load_value(quarn_thunk_object *t) noexcept {
     return __atomic_load_n(&t->value, __ATOMIC_ACQUIRE);
 }
 
-// The thunks whose closures this thread is running, innermost first: a list threaded
-// through the frames of the forcing calls.
-struct Evaluation {
-    const quarn_thunk_object *thunk;
-    const Evaluation *outer;
-};
-thread_local constinit const Evaluation *evaluating = nullptr;
-
-bool evaluated_by_this_thread(const quarn_thunk_object *t) noexcept {
-    for (const Evaluation *e = evaluating; e != nullptr; e = e->outer)
-        if (e->thunk == t) return true;
-    return false;
-}
+// The thunks whose closures this thread is running.
+using Evaluation = InProgressOnThisThread<quarn_thunk_object>;
 
 // This thread took the closure, so only it can produce the value.
 Value evaluate(quarn_thunk_object *t, Value closure) noexcept {
-    Evaluation evaluation{t, evaluating};
-    evaluating = &evaluation;
-    Value unit = quarn_box(0);
-    Value value = closure::apply(closure, 1, &unit);
-    evaluating = evaluation.outer;
+    Value value;
+    {
+        Evaluation evaluation(t);
+        Value unit = quarn_box(0);
+        value = closure::apply(closure, 1, &unit);
+    }
     if (value == nullptr) [[unlikely]]
         internal_panic("thunk closure returned no value");
     // Other threads may be waiting for the value: it must be multi-threaded before they
@@ -69,7 +60,7 @@ Value evaluate(quarn_thunk_object *t, Value closure) noexcept {
 // A cycle through thunks evaluated on different threads is not detected: those threads
 // wait for each other for ever (asleep), without touching the thunks.
 Value wait_for_value(quarn_thunk_object *t) noexcept {
-    if (evaluated_by_this_thread(t)) [[unlikely]]
+    if (Evaluation::contains(t)) [[unlikely]]
         internal_panic("thunk forced during its own evaluation");
     Value value;
     while ((value = load_value(t)) == nullptr) wait_for_change(&t->value, value);

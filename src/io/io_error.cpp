@@ -22,7 +22,8 @@ quarn_object *details_string(int negative_code) noexcept {
     // "Unknown system error -N", made on the stack: the text is ASCII.
     constexpr std::string_view kPrefix = "Unknown system error ";
     char text[kPrefix.size() + sizeof(Decimal::digits)];
-    std::string_view number = decimal(negative_code);
+    Decimal digits = decimal(negative_code);
+    std::string_view number = digits;
     kPrefix.copy(text, kPrefix.size());
     number.copy(text + kPrefix.size(), number.size());
     size_t size = kPrefix.size() + number.size();

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "core/allocator.h"
+#include "core/in_progress.h"
 #include "core/panic.h"
 #include "io/io_error.h"
 #include "quarn/startup.h"
@@ -56,19 +57,8 @@ LazyRegistry &lazy_registry() noexcept {
     return registry;
 }
 
-// The lazy cells this thread is computing, innermost first: a list threaded through the
-// frames of the forcing calls, to catch a computation that forces its own cell.
-struct Computation {
-    const quarn_lazy_cell *cell;
-    const Computation *outer;
-};
-thread_local constinit const Computation *computing = nullptr;
-
-bool computed_by_this_thread(const quarn_lazy_cell *cell) noexcept {
-    for (const Computation *c = computing; c != nullptr; c = c->outer)
-        if (c->cell == cell) return true;
-    return false;
-}
+// The lazy cells this thread is computing, to catch a computation that forces its own cell.
+using Computation = quarn::InProgressOnThisThread<quarn_lazy_cell>;
 
 LazyRecord *acquire_record(quarn_lazy_cell *cell) noexcept {
     LazyRegistry &registry = lazy_registry();
@@ -99,16 +89,16 @@ void release_record(quarn_lazy_cell *cell, LazyRecord *record) noexcept {
 template <typename Compute>
 uint64_t force(quarn_lazy_cell *cell, Compute &&compute) noexcept {
     if (__atomic_load_n(&cell->state, __ATOMIC_ACQUIRE) != 0) return cell->value.bits;
-    if (computed_by_this_thread(cell)) [[unlikely]]
+    if (Computation::contains(cell)) [[unlikely]]
         quarn::internal_panic("a lazy declaration was forced during its own computation");
     LazyRecord *record = acquire_record(cell);
     if (record == nullptr) return cell->value.bits;
     uint32_t idle = LazyRecord::kIdle;
     if (record->state.compare_exchange_strong(idle, LazyRecord::kComputing, std::memory_order_acquire)) {
-        Computation computation{cell, computing};
-        computing = &computation;
-        record->result = compute();
-        computing = computation.outer;
+        {
+            Computation computation(cell);
+            record->result = compute();
+        }
         cell->value.bits = record->result;
         __atomic_store_n(&cell->state, 1u, __ATOMIC_RELEASE);
         record->state.store(LazyRecord::kDone, std::memory_order_release);

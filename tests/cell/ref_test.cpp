@@ -205,10 +205,9 @@ TEST_F(RefTest, SwapAndSetWaitForAGetThatHoldsTheValue) {
     // The swap and the set ran in some order after the get: the cell holds the later one's
     // value and the earlier one's value was released or returned.
     Value now = quarn_lean_st_ref_take(cell);
-    if (now == new_value) {  // the set came first: the swap returned its value
+    if (now == new_value) {  // the set came first (releasing the old value), then the swap
         EXPECT_EQ(swapped.load(), set_value);
         quarn_dec(set_value);
-        quarn_dec(old_value);
     } else {  // the swap came first and returned the old value; the set released the new one
         EXPECT_EQ(now, set_value);
         EXPECT_EQ(swapped.load(), old_value);

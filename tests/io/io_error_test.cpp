@@ -127,7 +127,7 @@ TEST_F(IoErrorTest, ExamplesReadAsUsersSeeThem) {
     for (quarn_object *o : {child, big, missing}) quarn_dec(o);
 }
 
-TEST_F(IoErrorTest, UnknownTextsAreBuiltOnceAndReused) {
+TEST_F(IoErrorTest, UnknownCodesNameTheirNumberEveryTime) {
     for (int round = 0; round < 2; ++round) {
         quarn_object *error = quarn::io::error_from_errno(200, nullptr);
         EXPECT_EQ(kit_error_kind(error), unsigned{KIT_OTHER_ERROR});

@@ -91,6 +91,30 @@ extern const kit_export kit_exports[28];
 /* Registers the 28 exports with the runtime, as a compiled program does at start-up. */
 void kit_register_exports(void);
 
+/* ---- streams: IO.FS.Stream as the program builds it ---------------------------------- */
+
+/*
+ * A stream is a tag-0 constructor of six closures: flush, read, write, getLine, putStr,
+ * isTty. The program's lean_stream_of_handle closes each over the handle; its
+ * lean_io_eprintln writes through the thread's standard error stream.
+ */
+
+/* The stream's actions. Borrow the stream; consume the other arguments; return the IO
+ * result (owned). */
+quarn_object *kit_stream_flush(quarn_object *stream);
+quarn_object *kit_stream_read(quarn_object *stream, size_t count);
+quarn_object *kit_stream_write(quarn_object *stream, quarn_object *bytes);
+quarn_object *kit_stream_get_line(quarn_object *stream);
+quarn_object *kit_stream_put_str(quarn_object *stream, quarn_object *text);
+
+/* IO.print: the text through the calling thread's standard output stream. Returns the IO
+ * result (owned). */
+quarn_object *kit_print(const char *text);
+
+/* A stream that collects what is written to it in a string held by a reference cell,
+ * returned in *cell (owned; read it with quarn_lean_st_ref_get). Returns the stream (owned). */
+quarn_object *kit_buffer_stream(quarn_object **cell);
+
 /* Counts of calls to lean_io_eprintln since the start of the process. */
 size_t kit_eprintln_calls(void);
 

@@ -6,7 +6,11 @@
 #include <string.h>
 
 #include "kit.h"
+#include "quarn/array.h"
+#include "quarn/closure.h"
+#include "quarn/handle.h"
 #include "quarn/io.h"
+#include "quarn/string.h"
 
 static quarn_object *io_ok(quarn_object *value) {
     quarn_object *r = quarn_alloc_ctor(0, 1, 0);
@@ -55,25 +59,167 @@ static quarn_object *io_error_to_string(quarn_object *error) {
     return kit_string(text);
 }
 
-/* A stream is a tag-0 constructor around the handle. */
-static quarn_object *stream_of_handle(quarn_object *handle) {
-    quarn_object *stream = quarn_alloc_ctor(0, 1, 0);
-    quarn_ctor_set(stream, 0, handle);
+/* ---- streams --------------------------------------------------------------------------
+ *
+ * IO.FS.Stream as a compiled program builds it: a tag-0 constructor of six closures, in
+ * the order flush, read, write, getLine, putStr, isTty. An IO action is a closure waiting
+ * for one more argument, the scalar 0, that runs it; isTty returns its Bool directly. The
+ * stream of a handle closes over the handle, so it keeps the handle alive.
+ */
+
+static quarn_object *handle_flush(quarn_object *h, quarn_object *run) {
+    (void)run;
+    quarn_object *r = quarn_lean_io_prim_handle_flush(h);
+    quarn_dec(h);
+    return r;
+}
+
+static quarn_object *handle_read(quarn_object *h, quarn_object *count) {
+    quarn_object *r = quarn_lean_io_prim_handle_read(h, quarn_unbox_usize(count));
+    quarn_dec(count);
+    quarn_dec(h);
+    return r;
+}
+
+static quarn_object *handle_write(quarn_object *h, quarn_object *bytes) {
+    quarn_object *r = quarn_lean_io_prim_handle_write(h, bytes);
+    quarn_dec(h);
+    return r;
+}
+
+static quarn_object *handle_get_line(quarn_object *h, quarn_object *run) {
+    (void)run;
+    quarn_object *r = quarn_lean_io_prim_handle_get_line(h);
+    quarn_dec(h);
+    return r;
+}
+
+static quarn_object *handle_put_str(quarn_object *h, quarn_object *text) {
+    quarn_object *r = quarn_lean_io_prim_handle_put_str(h, text);
+    quarn_dec(h);
+    return r;
+}
+
+static quarn_object *handle_is_tty(quarn_object *h, quarn_object *run) {
+    (void)run;
+    uint8_t tty = quarn_lean_io_prim_handle_is_tty(h);
+    quarn_dec(h);
+    return quarn_box(tty);
+}
+
+/* The six closures over one captured value (consumed). */
+static quarn_object *make_stream(quarn_object *captured, void *const code[6]) {
+    quarn_object *stream = quarn_alloc_ctor(0, 6, 0);
+    quarn_inc_n(captured, 5);
+    for (unsigned i = 0; i < 6; ++i) {
+        quarn_object *action = quarn_alloc_closure(code[i], 2, 1);
+        quarn_closure_set(action, 0, captured);
+        quarn_ctor_set(stream, i, action);
+    }
     return stream;
+}
+
+static quarn_object *stream_of_handle(quarn_object *handle) {
+    static void *const code[6] = {(void *)handle_flush,    (void *)handle_read,
+                                  (void *)handle_write,    (void *)handle_get_line,
+                                  (void *)handle_put_str,  (void *)handle_is_tty};
+    return make_stream(handle, code);
+}
+
+/* The stream of IO.FS.Stream.ofBuffer, reduced to output: a reference cell holding the text
+ * written so far. Reading finds nothing. */
+static quarn_object *buffer_append(quarn_object *cell, quarn_object *text) {
+    quarn_object *so_far = quarn_lean_st_ref_take(cell);
+    so_far = quarn_lean_string_append(so_far, text);
+    quarn_dec(text);
+    quarn_dec(quarn_lean_st_ref_set(cell, so_far));
+    quarn_dec(cell);
+    return io_ok(quarn_box(0));
+}
+
+static quarn_object *buffer_write(quarn_object *cell, quarn_object *bytes) {
+    const quarn_sarray_object *a = (const quarn_sarray_object *)bytes;
+    quarn_object *text = quarn_mk_string_unchecked((const char *)a->data, a->size, a->size);
+    quarn_dec(bytes);
+    return buffer_append(cell, text);
+}
+
+static quarn_object *buffer_nothing(quarn_object *cell, quarn_object *run) {
+    (void)run;
+    quarn_dec(cell);
+    return io_ok(quarn_box(0));
+}
+
+static quarn_object *buffer_read(quarn_object *cell, quarn_object *count) {
+    quarn_dec(count);
+    quarn_dec(cell);
+    return io_ok(quarn_lean_mk_empty_byte_array(quarn_box(0)));
+}
+
+static quarn_object *buffer_get_line(quarn_object *cell, quarn_object *run) {
+    (void)run;
+    quarn_dec(cell);
+    return io_ok(kit_string(""));
+}
+
+static quarn_object *buffer_is_tty(quarn_object *cell, quarn_object *run) {
+    (void)run;
+    quarn_dec(cell);
+    return quarn_box(0);
+}
+
+quarn_object *kit_buffer_stream(quarn_object **cell) {
+    static void *const code[6] = {(void *)buffer_nothing,  (void *)buffer_read,
+                                  (void *)buffer_write,    (void *)buffer_get_line,
+                                  (void *)buffer_append,   (void *)buffer_is_tty};
+    *cell = quarn_lean_st_mk_ref(kit_string(""));
+    quarn_inc(*cell);
+    return make_stream(*cell, code);
+}
+
+static quarn_object *stream_action(quarn_object *stream, unsigned field, quarn_object *argument) {
+    quarn_object *action = quarn_ctor_get(stream, field);
+    quarn_inc(action);
+    return quarn_apply_1(action, argument);
+}
+
+quarn_object *kit_stream_flush(quarn_object *stream) { return stream_action(stream, 0, quarn_box(0)); }
+
+quarn_object *kit_stream_read(quarn_object *stream, size_t count) {
+    return stream_action(stream, 1, quarn_box_usize(count));
+}
+
+quarn_object *kit_stream_write(quarn_object *stream, quarn_object *bytes) {
+    return stream_action(stream, 2, bytes);
+}
+
+quarn_object *kit_stream_get_line(quarn_object *stream) { return stream_action(stream, 3, quarn_box(0)); }
+
+quarn_object *kit_stream_put_str(quarn_object *stream, quarn_object *text) {
+    return stream_action(stream, 4, text);
+}
+
+quarn_object *kit_print(const char *text) {
+    quarn_object *out = quarn_lean_get_stdout();
+    quarn_object *r = kit_stream_put_str(out, kit_string(text));
+    quarn_dec(out);
+    return r;
 }
 
 static size_t eprintln_calls;
 
 size_t kit_eprintln_calls(void) { return eprintln_calls; }
 
+/* IO.eprintln: the text and a line feed through the thread's standard error stream. */
 static quarn_object *io_eprintln(quarn_object *text) {
-    const quarn_string_object *s = (const quarn_string_object *)text;
-    fwrite(s->data, 1, s->size - 1, stderr);
-    fputc('\n', stderr);
-    fflush(stderr);
+    quarn_object *line_feed = kit_string("\n");
+    quarn_object *line = quarn_lean_string_append(text, line_feed);
+    quarn_dec(line_feed);
+    quarn_object *err = quarn_lean_get_stderr();
+    quarn_object *r = kit_stream_put_str(err, line);
+    quarn_dec(err);
     __atomic_fetch_add(&eprintln_calls, 1, __ATOMIC_RELAXED);
-    quarn_dec(text);
-    return io_ok(quarn_box(0));
+    return r;
 }
 
 static quarn_object *mk_user_error(quarn_object *message) {

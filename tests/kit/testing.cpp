@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "quarn/handle.h"
+
 namespace kit {
 
 std::string regex_escape(std::string_view text) {
@@ -27,5 +29,10 @@ int main(int argc, char **argv) {
     unsetenv("LEAN_ABORT_ON_PANIC");
     // Like a compiled program, register the exports before anything needs them.
     kit_register_exports();
+    // The default standard streams are made once and kept for good: make them before any
+    // test starts counting live objects.
+    quarn_dec(quarn_lean_get_stdin());
+    quarn_dec(quarn_lean_get_stdout());
+    quarn_dec(quarn_lean_get_stderr());
     return RUN_ALL_TESTS();
 }
