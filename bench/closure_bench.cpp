@@ -2,6 +2,8 @@
 // calling the code pointer directly, and allocating and freeing the closure's block.
 #include <benchmark/benchmark.h>
 
+#include <mimalloc.h>
+
 #include <quarn/closure.h>
 #include <quarn/quarn.h>
 
@@ -35,6 +37,25 @@ void BM_DirectCall(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_DirectCall);
+
+// Peer of exact application: the direct call plus an allocation and a release of a block of
+// the closure's size (size word, header, code pointer, counts, one fixed argument).
+void BM_DirectCallWithMiMalloc(benchmark::State &state) {
+    Value (*code)(Value, Value) = &add;
+    size_t i = 0;
+    for (auto _ : state) {
+        auto *block = static_cast<uint64_t *>(mi_malloc(40));
+        block[0] = 32;
+        block[1] = 0xF500000000000001;
+        block[2] = reinterpret_cast<uint64_t>(code);
+        block[4] = reinterpret_cast<uint64_t>(quarn_box(1));
+        benchmark::DoNotOptimize(block);
+        auto fn = reinterpret_cast<Value (*)(Value, Value)>(block[2]);
+        benchmark::DoNotOptimize(fn(reinterpret_cast<Value>(block[4]), quarn_box(i++)));
+        mi_free(block);
+    }
+}
+BENCHMARK(BM_DirectCallWithMiMalloc);
 
 // Peer: one allocation, the closure's own block made and freed.
 void BM_AllocateAndFreeClosure(benchmark::State &state) {

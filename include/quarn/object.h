@@ -137,8 +137,11 @@ typedef struct {
     char data[];
 } quarn_string_object;
 
-/* Big number (tag 250), a natural number or integer outside the boxed range. Size word 40.
- * Heap form: `capacity` digits at `digits`, `count` of them in use.
+/* Big number (tag 250), a natural number or integer outside the boxed range. Size word 40,
+ * or 40 + 8 * (room for digits) when the digits are in the object's own block.
+ * Heap form: `capacity` digits at `digits`, `count` of them in use. When `capacity` is 0,
+ * `digits` points just past this structure, into the object's own block, which holds up to
+ * four digits; the object owns no separate array then (only a positive capacity is freed).
  * Inline form: `capacity` is -1, `inline_present` is 1 and `inline_digit` holds the single
  * digit (inline_present 0 means zero). Digits are 64-bit, least significant first. */
 typedef struct {

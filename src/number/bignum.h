@@ -44,15 +44,15 @@ quarn_object *make_sum_of_magnitudes(IntegerView x, IntegerView y, uint8_t sign)
 // Counts a heartbeat. Returns an owned reference.
 quarn_object *make_one_digit(uint64_t digit, uint8_t sign) noexcept;
 
-// A new tag-250 object, body not written. Counts a heartbeat.
-inline quarn_bignum_object *allocate_bignum() noexcept {
+// A new tag-250 object of `size` bytes (room for digits after the body when larger than
+// the body), body not written. Counts a heartbeat.
+inline quarn_bignum_object *allocate_bignum(size_t size = sizeof(quarn_bignum_object)) noexcept {
     object::count_heartbeat();
-    return reinterpret_cast<quarn_bignum_object *>(
-        object::allocate_object(sizeof(quarn_bignum_object), QUARN_TAG_BIGNUM));
+    return reinterpret_cast<quarn_bignum_object *>(object::allocate_object(size, QUARN_TAG_BIGNUM));
 }
 
 inline quarn_object *make_bignum(Integer &&v) noexcept {
-    quarn_bignum_object *big = allocate_bignum();
+    quarn_bignum_object *big = allocate_bignum(v.object_size());
     v.move_into(big);
     return &big->header;
 }

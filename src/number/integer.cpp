@@ -90,7 +90,7 @@ inline size_t trimmed(const mp_limb_t *d, size_t n) noexcept {
 Integer Integer::copy_of(IntegerView v) noexcept {
     if (v.size <= 1) return Integer(v.size == 0 ? 0 : v.digits[0], v.negative);
     Integer r = with_capacity(v.size);
-    std::memcpy(r.heap_, v.digits, v.size * sizeof(uint64_t));
+    std::memcpy(r.digits(), v.digits, v.size * sizeof(uint64_t));
     r.set_size(v.size, v.negative);
     return r;
 }
@@ -98,6 +98,11 @@ Integer Integer::copy_of(IntegerView v) noexcept {
 void Integer::set_size(size_t size, bool negative) noexcept {
     size_ = trimmed(reinterpret_cast<const mp_limb_t *>(digits()), size);
     negative_ = negative && size_ != 0;
+}
+
+size_t Integer::object_size() const noexcept {
+    return size_ <= 1 || size_ > kInlineDigits ? sizeof(quarn_bignum_object)
+                                               : sizeof(quarn_bignum_object) + size_ * sizeof(uint64_t);
 }
 
 void Integer::move_into(quarn_bignum_object *big) noexcept {
@@ -108,6 +113,14 @@ void Integer::move_into(quarn_bignum_object *big) noexcept {
         big->capacity = -1;
         big->magnitude.inline_present = size_;
         big->used.inline_digit = size_ == 0 ? 0 : digits()[0];
+        release();
+    } else if (size_ <= kInlineDigits) {
+        // In the object's own block: nothing to free when it dies.
+        uint64_t *in_block = reinterpret_cast<uint64_t *>(big + 1);
+        std::memcpy(in_block, digits(), size_ * sizeof(uint64_t));
+        big->capacity = 0;
+        big->magnitude.digits = in_block;
+        big->used.count = size_;
         release();
     } else {
         // Results of subtraction and division can be much shorter than the room made for
@@ -123,7 +136,6 @@ void Integer::move_into(quarn_bignum_object *big) noexcept {
     }
     heap_ = nullptr;
     capacity_ = size_ = 0;
-    inline_digit_ = 0;
     negative_ = false;
 }
 

@@ -3,13 +3,14 @@
 // An `Integer` is a sign and a magnitude of 64-bit digits, least significant first, with no
 // most-significant zero digit. Its digit array comes from the runtime's allocator (object/
 // heap.h), so that it can be moved into a big-number object as it is and freed by the
-// release walk; a one-digit value keeps its digit inline and owns no array. The arithmetic
+// release walk; a value of up to kInlineDigits digits keeps them inline and owns no array. The arithmetic
 // below runs GMP's mpn layer on these arrays: it reads its operands through `IntegerView`s
 // (nothing is copied) and writes each result into a fresh Integer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "object/heap.h"
@@ -20,6 +21,10 @@ namespace quarn::number {
 
 // The most digits an array may hold: its byte size must fit a signed 64-bit size.
 inline constexpr size_t kMaxDigits = object::detail::kLargestBlock / sizeof(uint64_t);
+
+// Values of up to this many digits need no digit array of their own: an Integer holds them
+// inline, and a big-number object keeps them in its own block, after its body.
+inline constexpr size_t kInlineDigits = 4;
 
 // A read-only signed value: `size` digits at `digits` (0 for zero), never a leading zero.
 // Two words, so that views travel in registers.
@@ -41,18 +46,18 @@ public:
 
     // The value `magnitude`, negated when `negative` (zero stays non-negative).
     explicit Integer(uint64_t magnitude, bool negative = false) noexcept
-        : size_(magnitude != 0), inline_digit_(magnitude), negative_(negative && magnitude != 0) {}
+        : size_(magnitude != 0), inline_{magnitude}, negative_(negative && magnitude != 0) {}
 
     // Zero, with room for `digits` digits (written through `digits()`, then fixed with
     // `set_size`). Ends the process with "out of memory" when the array cannot be had or
     // its byte size cannot be represented.
     static Integer with_capacity(size_t digits) noexcept {
         Integer r;
-        if (digits > 1) r.allocate(digits);
+        if (digits > kInlineDigits) r.allocate(digits);
         return r;
     }
 
-    // A copy of the value v (its own digit array when it has two or more digits).
+    // A copy of the value v (its own digit array when it has more than kInlineDigits).
     static Integer copy_of(IntegerView v) noexcept;
 
     Integer(Integer &&other) noexcept { take(other); }
@@ -69,11 +74,11 @@ public:
 
     IntegerView view() const noexcept { return {digits(), size_, negative_}; }
     size_t size() const noexcept { return size_; }
-    size_t capacity() const noexcept { return heap_ != nullptr ? capacity_ : 1; }
+    size_t capacity() const noexcept { return heap_ != nullptr ? capacity_ : kInlineDigits; }
     bool is_zero() const noexcept { return size_ == 0; }
     bool is_negative() const noexcept { return negative_; }
-    const uint64_t *digits() const noexcept { return heap_ != nullptr ? heap_ : &inline_digit_; }
-    uint64_t *digits() noexcept { return heap_ != nullptr ? heap_ : &inline_digit_; }
+    const uint64_t *digits() const noexcept { return heap_ != nullptr ? heap_ : inline_; }
+    uint64_t *digits() noexcept { return heap_ != nullptr ? heap_ : inline_; }
 
     // Takes the first `size` digits written through digits() as the magnitude, dropping
     // most-significant zero digits, with the given sign (ignored for zero).
@@ -81,10 +86,14 @@ public:
 
     void negate() noexcept { negative_ = size_ != 0 && !negative_; }
 
-    // Moves the value into the body of a new big-number object (tag 250), which then owns
-    // the digit array; this Integer is left zero. A one-digit value takes the inline form
-    // (an array it had is freed); an array with far more room than the value needs is
-    // shrunk first.
+    // The object size of a big number that will hold this value (see move_into).
+    size_t object_size() const noexcept;
+
+    // Moves the value into the body of a new big-number object (tag 250) of object_size()
+    // bytes; this Integer is left zero. A one-digit value takes the inline form, a value of
+    // up to kInlineDigits digits goes into the object's own block after its body (an array
+    // it had is freed in both cases); a longer value hands its digit array to the object,
+    // which then owns it, shrunk first when it has far more room than the value needs.
     void move_into(quarn_bignum_object *big) noexcept;
 
 private:
@@ -92,7 +101,7 @@ private:
         heap_ = std::exchange(other.heap_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         size_ = std::exchange(other.size_, 0);
-        inline_digit_ = std::exchange(other.inline_digit_, 0);
+        if (heap_ == nullptr) std::memcpy(inline_, other.inline_, sizeof inline_);
         negative_ = std::exchange(other.negative_, false);
     }
     void release() noexcept {
@@ -107,7 +116,7 @@ private:
     uint64_t *heap_ = nullptr;  // the digit array; null while the one digit is inline
     size_t capacity_ = 0;       // digits the array holds
     size_t size_ = 0;           // digits in use
-    uint64_t inline_digit_ = 0;
+    uint64_t inline_[kInlineDigits] = {};  // the digits while there is no array
     bool negative_ = false;
 };
 

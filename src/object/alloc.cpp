@@ -13,7 +13,7 @@ using namespace quarn::object;
 
 namespace {
 
-[[noreturn]] void invalid_ctor(uint32_t tag, uint32_t fields, uint64_t scalar_bytes) noexcept {
+[[noreturn, gnu::cold, gnu::noinline]] void invalid_ctor(uint32_t tag, uint32_t fields, uint64_t scalar_bytes) noexcept {
     using quarn::decimal;
     quarn::internal_panic({"invalid constructor allocation (tag ", decimal(tag), ", ", decimal(fields),
                            " object fields, ", decimal(static_cast<long long>(scalar_bytes)),

@@ -1,7 +1,10 @@
 // The runtime's one allocation primitive. Every object lives in a block whose first word
 // holds the object's size (counted from the header); the object pointer is the block
 // address + 8. Which allocator serves the blocks is decided here alone: mimalloc, or the C
-// heap in sanitizer builds so that the sanitizers see every block.
+// heap in sanitizer builds so that the sanitizers see every block. Small objects are served
+// from per-thread caches in front of it (small_blocks.h), except under AddressSanitizer,
+// which must see every block come and go; ThreadSanitizer builds keep the caches, over the
+// C heap, so that it watches them too.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +17,19 @@
 #endif
 
 #include "core/panic.h"
+#include "object/small_blocks.h"
 #include "quarn/object.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARN_SMALL_BLOCK_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARN_SMALL_BLOCK_CACHE 0
+#endif
+#endif
+#ifndef QUARN_SMALL_BLOCK_CACHE
+#define QUARN_SMALL_BLOCK_CACHE 1
+#endif
 
 namespace quarn::object {
 
@@ -45,30 +60,61 @@ inline void count_live_objects(int64_t) noexcept {}
 
 }  // namespace detail
 
+// The slow half of allocate(): a cache miss or a large object. Writes the size word and,
+// when `header` is not 0, the header word too, so that callers can hand over their whole
+// job in a tail call and keep their fast path free of calls.
+quarn_object *allocate_slow(size_t size, uint64_t header) noexcept;
+
 // A block for an object of `size` bytes, size word written, header not. Ends the process
 // with "out of memory" when the allocator refuses or the size cannot be represented.
-inline quarn_object *allocate(size_t size) noexcept {
-    if (size > detail::kLargestBlock - sizeof(size_t)) [[unlikely]]
-        internal_panic(kOutOfMemory);
-    void *block = detail::heap_malloc(size + sizeof(size_t));
-    if (block == nullptr) [[unlikely]]
-        internal_panic(kOutOfMemory);
-    detail::count_live_objects(1);
-    auto *size_word = static_cast<size_t *>(block);
-    *size_word = size;
-    return reinterpret_cast<quarn_object *>(size_word + 1);
+[[gnu::always_inline]] inline quarn_object *allocate(size_t size) noexcept {
+    if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject) {
+        if (void *block = small_blocks::try_take(small_blocks::class_of(size))) [[likely]] {
+            detail::count_live_objects(1);
+            auto *size_word = static_cast<size_t *>(block);
+            *size_word = size;
+            return reinterpret_cast<quarn_object *>(size_word + 1);
+        }
+    }
+    return allocate_slow(size, 0);
 }
 
-// Returns the block of o to the allocator. The object's children are not looked at.
-inline void deallocate(quarn_object *o) noexcept {
-    detail::count_live_objects(-1);
-    detail::heap_free(reinterpret_cast<size_t *>(o) - 1);
+// A block for an object of `size` bytes with its size word and the given header word.
+[[gnu::always_inline]] inline quarn_object *allocate_with_header(size_t size,
+                                                                 uint64_t header) noexcept {
+    if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject) {
+        if (void *block = small_blocks::try_take(small_blocks::class_of(size))) [[likely]] {
+            detail::count_live_objects(1);
+            auto *words = static_cast<uint64_t *>(block);
+            words[0] = size;
+            words[1] = header;
+            return reinterpret_cast<quarn_object *>(words + 1);
+        }
+    }
+    return allocate_slow(size, header);
 }
 
 // The size word in front of the object.
 inline size_t object_size(const quarn_object *o) noexcept {
     return reinterpret_cast<const size_t *>(o)[-1];
 }
+
+// Returns the block of o, whose size word said `size`, to the allocator, for callers that
+// have used the size word for something else. Any size above the largest cached object
+// (kLargeObject, say) does for every large object. The object's children are not looked at.
+inline void deallocate(quarn_object *o, size_t size) noexcept {
+    detail::count_live_objects(-1);
+    void *block = reinterpret_cast<size_t *>(o) - 1;
+    if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject)
+        small_blocks::give(block, small_blocks::class_of(size));
+    else
+        detail::heap_free(block);
+}
+
+inline constexpr size_t kLargeObject = small_blocks::kLargestCachedObject + 1;
+
+// Returns the block of o to the allocator. The object's children are not looked at.
+inline void deallocate(quarn_object *o) noexcept { deallocate(o, object_size(o)); }
 
 // Raw buffers owned by objects (digit arrays) or by the runtime (walk stacks). The same
 // allocator serves them; failures end the process with "out of memory".

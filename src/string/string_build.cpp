@@ -1,5 +1,6 @@
 // Building strings: from characters, numbers and bytes, into characters and bytes, and
 // growing them by a character or a string.
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -97,10 +98,25 @@ extern "C" uint8_t quarn_lean_string_validate_utf8(quarn_object *bytes) noexcept
 
 namespace {
 
+// The room to ask string_grow for when an exclusive string runs out of it: enough that the
+// new block (size word, header and capacity) is a power of two at least twice the bytes in
+// use. Blocks of such sizes are the ones the allocator keeps and hands out again whole; the
+// odd sizes of plain doubling left large strings in fresh pages on every growth, and the
+// page faults cost more than the pushes themselves.
+size_t room_to_grow(const quarn_string_object *s) noexcept {
+    constexpr size_t kOverhead = sizeof(size_t) + sizeof(quarn_string_object);
+    size_t wanted = quarn::checked_add(quarn::checked_mul(s->size + kPushReserve, 2), kOverhead);
+    if (wanted > size_t{1} << 62) quarn::internal_panic(quarn::kOutOfMemory);
+    // The new capacity is size + room + old capacity (string_grow).
+    return std::bit_ceil(wanted) - kOverhead - s->capacity - s->size;
+}
+
 // Every push that is not an ASCII character onto an exclusive string with room to spare.
 [[gnu::noinline]] quarn_object *push_slow(quarn_string_object *s, uint32_t c) noexcept {
-    if (!quarn_is_exclusive(&s->header) || s->capacity - s->size < kPushReserve)
+    if (!quarn_is_exclusive(&s->header))
         s = string_grow(s, kPushReserve);
+    else if (s->capacity - s->size < kPushReserve)
+        s = string_grow(s, room_to_grow(s));
     char *end = s->data + s->size - 1;
     size_t k = quarn::utf8::encode_char(c, end);
     end[k] = '\0';

@@ -127,8 +127,15 @@ namespace detail {
 inline ::testing::AssertionResult object_form(const quarn_object *word, int32_t rc, Value &value) {
     if (word->tag != QUARN_TAG_BIGNUM)
         return ::testing::AssertionFailure() << "tag " << int{word->tag} << ", not a big number";
-    if (quarn::object::object_size(word) != 40)
+    auto *body = reinterpret_cast<const quarn_bignum_object *>(word);
+    // Up to four digits live in the object's own block, after the 40-byte body.
+    size_t in_block = body->capacity == 0 ? body->used.count : 0;
+    if (in_block > 4 || quarn::object::object_size(word) < 40 + 8 * in_block ||
+        quarn::object::object_size(word) > 40 + 8 * (in_block + 1) ||
+        (in_block == 0 && quarn::object::object_size(word) != 40))
         return ::testing::AssertionFailure() << "size word " << quarn::object::object_size(word);
+    if (body->capacity == 0 && body->magnitude.digits != reinterpret_cast<const uint64_t *>(body + 1))
+        return ::testing::AssertionFailure() << "digits of the one-block form outside the block";
     if (word->rc != rc || word->other != 0 || word->cs_sz != 0)
         return ::testing::AssertionFailure() << "header rc " << word->rc << " (expected " << rc
                                              << "), other " << int{word->other};
@@ -143,7 +150,7 @@ inline ::testing::AssertionResult object_form(const quarn_object *word, int32_t 
         if (big->used.count < 2)
             return ::testing::AssertionFailure() << "heap form for " << big->used.count
                                                  << " digit(s)";
-        if (big->capacity < static_cast<int64_t>(big->used.count))
+        if (big->capacity != 0 && big->capacity < static_cast<int64_t>(big->used.count))
             return ::testing::AssertionFailure() << "capacity " << big->capacity << " below count";
         value.digits.assign(big->magnitude.digits, big->magnitude.digits + big->used.count);
     }
@@ -161,7 +168,8 @@ inline ::testing::AssertionResult matches(const Value &got, const Value &expecte
 }  // namespace detail
 
 // Success when `word` is `expected` in the normal form of its type: boxed exactly when the
-// value has a boxed form, otherwise a tag-250 object of size 40 with a sign, no leading zero
+// value has a boxed form, otherwise a tag-250 object of size 40 (more with its digits in
+// its own block) with a sign, no leading zero
 // digit, the inline form for one digit, and the count `rc`.
 inline ::testing::AssertionResult is_nat(quarn_object *word, const Value &expected,
                                          int32_t rc = 1) {

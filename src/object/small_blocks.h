@@ -1,0 +1,115 @@
+// Per-thread caches of small blocks, in front of the C-level allocator (heap.h).
+//
+// Almost every object a program makes is small (constructors, closures, thunks, cells,
+// boxed numbers, short strings) and dies soon. Each thread keeps, for every size class of
+// 8 bytes up to objects of kLargestCachedObject bytes, a list of blocks that it freed
+// earlier and hands them out again without asking the allocator: taking a block is a pop
+// from a thread-local list, giving one back is a push.
+//
+// Blocks are plain allocator blocks of the class's full size, so any thread may take a block
+// that another thread allocated and either keep it in its own cache or give it back to the
+// allocator: an object released on another thread than the one that made it simply joins
+// the releasing thread's cache. No thread ever touches another thread's cache, so the lists
+// need no lock and no atomic operation, and a block is on at most one list at a time.
+//
+// Each list is bounded (kCacheBytesPerClass): past the bound, released blocks go straight
+// back to the allocator, so a thread never holds more than that per class. When a
+// thread ends, its cache is emptied into the allocator. The main thread's cache is left as
+// it is when the process ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quarn::object::small_blocks {
+
+// Objects of up to this many bytes (size word excluded) are served from the caches.
+inline constexpr size_t kLargestCachedObject = 256;
+inline constexpr size_t kClassGranularity = 8;
+inline constexpr size_t kClasses = kLargestCachedObject / kClassGranularity;
+// The most bytes of blocks one thread keeps per class.
+inline constexpr size_t kCacheBytesPerClass = 64 * 1024;
+
+// The class of an object of `size` bytes, 1 <= size <= kLargestCachedObject.
+constexpr size_t class_of(size_t size) noexcept { return (size - 1) / kClassGranularity; }
+// The size of the blocks of a class: the size word plus the largest object of the class.
+constexpr size_t block_size(size_t cls) noexcept {
+    return sizeof(size_t) + (cls + 1) * kClassGranularity;
+}
+// How many blocks a thread keeps at most in a class.
+constexpr uint16_t cache_bound(size_t cls) noexcept {
+    return static_cast<uint16_t>(kCacheBytesPerClass / block_size(cls));
+}
+static_assert(cache_bound(0) < UINT16_MAX);
+
+// A free block on a list: its first word (the size word while it held an object) links it
+// to the next free block of the same class.
+struct FreeBlock {
+    FreeBlock *next;
+};
+
+// One thread's cache. All zero is a valid state (no blocks, no room), so the cache needs
+// no constructor and is trivially destructible: a thread's first release of a small object
+// finds no room and takes the slow path, which opens the cache.
+struct ThreadCache {
+    FreeBlock *free[kClasses];
+    // How many more blocks each list may take; 0 until the cache is opened and again once
+    // the thread has ended.
+    uint16_t room[kClasses];
+    enum State : uint8_t { kUnopened, kOpen, kClosed } state;
+};
+
+// Initial-exec: the cache is reached at a fixed offset from the thread pointer, with no
+// call to the TLS resolver.
+extern thread_local constinit ThreadCache cache __attribute__((tls_model("initial-exec")));
+
+// A block for class cls when its list is empty, from the allocator (null if refused).
+void *take_slow(size_t cls) noexcept;
+
+// Hands a block back to the allocator.
+void release_block(void *block) noexcept;
+
+// The slow half of give(): opens the cache on a thread's first release, or hands the block
+// back to the allocator when the list is full or the thread has ended.
+void give_slow(void *block, size_t cls) noexcept;
+
+// A block from the list of class cls, or null when that list is empty.
+[[gnu::always_inline]] inline void *try_take(size_t cls) noexcept {
+    ThreadCache &c = cache;
+    FreeBlock *b = c.free[cls];
+    if (b != nullptr) [[likely]] {
+        c.free[cls] = b->next;
+        ++c.room[cls];
+    }
+    return b;
+}
+
+// A block for class cls: a cached one if there is one, else a new one (null if refused).
+inline void *take(size_t cls) noexcept {
+    void *b = try_take(cls);
+    return b != nullptr ? b : take_slow(cls);
+}
+
+// Gives back a block of class cls.
+[[gnu::always_inline]] inline void give(void *block, size_t cls) noexcept {
+    ThreadCache &c = cache;
+    if (c.room[cls] == 0) [[unlikely]] {
+        // A full list: the block goes back to the allocator (a mass release, such as a long
+        // list, ends up here for most of its blocks).
+        if (c.state == ThreadCache::kOpen) return release_block(block);
+        return give_slow(block, cls);
+    }
+    --c.room[cls];
+    auto *b = static_cast<FreeBlock *>(block);
+    b->next = c.free[cls];
+    c.free[cls] = b;
+}
+
+// For tests: the blocks that the calling thread holds in its cache (in one class, and in
+// all), and the blocks that threads have handed back to the allocator when they ended,
+// process-wide.
+size_t blocks_held_by_this_thread(size_t cls) noexcept;
+size_t blocks_held_by_this_thread() noexcept;
+uint64_t blocks_returned_at_thread_exit() noexcept;
+
+}  // namespace quarn::object::small_blocks
