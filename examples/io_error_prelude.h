@@ -1,8 +1,9 @@
 /*
- * The IO.Error of the examples that spawn children and list folders: a constructor holding
- * the file name (or the scalar 0), the error number and the details, printed as "details"
- * or "file: details". prelude_register_io_errors registers the constructors, the text of
- * an error and lean_stream_of_handle with the runtime, as a compiled program does.
+ * The IO.Error of the examples that read files, spawn children and list folders: a
+ * constructor holding the file name (or the scalar 0), the error number and the details,
+ * printed as "details" or "file: details". prelude_register_io_errors registers the
+ * constructors, the text of an error and lean_stream_of_handle with the runtime, as a
+ * compiled program does.
  */
 #ifndef EXAMPLES_IO_ERROR_PRELUDE_H
 #define EXAMPLES_IO_ERROR_PRELUDE_H
@@ -11,20 +12,21 @@
 
 #include "stream_prelude.h"
 
-static quarn_object *prelude_make_error(quarn_object *file, uint32_t number, quarn_object *details) {
+static inline quarn_object *prelude_make_error(quarn_object *file, uint32_t number,
+                                               quarn_object *details) {
     quarn_object *e = quarn_alloc_ctor(0, 3, 0);
     quarn_ctor_set(e, 0, file);
     quarn_ctor_set(e, 1, quarn_box(number));
     quarn_ctor_set(e, 2, details);
     return e;
 }
-static quarn_object *prelude_error_without_file(uint32_t number, quarn_object *details) {
+static inline quarn_object *prelude_error_without_file(uint32_t number, quarn_object *details) {
     return prelude_make_error(quarn_box(0), number, details);
 }
-static quarn_object *prelude_user_error(quarn_object *message) {
+static inline quarn_object *prelude_user_error(quarn_object *message) {
     return prelude_make_error(quarn_box(0), 0, message);
 }
-static quarn_object *prelude_io_error_to_string(quarn_object *error) {
+static inline quarn_object *prelude_io_error_to_string(quarn_object *error) {
     quarn_object *file = quarn_ctor_get(error, 0);
     quarn_object *details = quarn_ctor_get(error, 2);
     quarn_object *text;
@@ -42,7 +44,7 @@ static quarn_object *prelude_io_error_to_string(quarn_object *error) {
     return text;
 }
 
-static void prelude_register_io_errors(void) {
+static inline void prelude_register_io_errors(void) {
     static const char *const with_file[] = {
         "lean_mk_io_error_already_exists_file", "lean_mk_io_error_inappropriate_type_file",
         "lean_mk_io_error_interrupted", "lean_mk_io_error_invalid_argument_file",
@@ -67,7 +69,7 @@ static void prelude_register_io_errors(void) {
 }
 
 /* The value of an ok result, or null with *error set to the result (an error). Consumes r. */
-static quarn_object *prelude_take(quarn_object *r, quarn_object **error) {
+static inline quarn_object *prelude_take(quarn_object *r, quarn_object **error) {
     if (!quarn_io_result_is_ok(r)) {
         *error = r;
         return NULL;
@@ -79,7 +81,7 @@ static quarn_object *prelude_take(quarn_object *r, quarn_object **error) {
 }
 
 /* IO.print of a C text. */
-static quarn_object *prelude_print_text(const char *text) {
+static inline quarn_object *prelude_print_text(const char *text) {
     return prelude_print(quarn_mk_string_unchecked(text, strlen(text), strlen(text)));
 }
 
