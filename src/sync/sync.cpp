@@ -248,22 +248,24 @@ extern "C" Value quarn_lean_io_condvar_wait(Value cv, Value m) noexcept {
     return quarn_box(0);
 }
 
-extern "C" Value quarn_lean_io_condvar_notify_one(Value cv) noexcept {
+namespace {
+
+// A notification: a new generation, then one waiter or all of them woken.
+Value notify(Value cv, bool all) noexcept {
     ConditionVariable &condition = record_of<ConditionVariable>(cv);
     {
         std::scoped_lock lock(condition.lock);
         ++condition.generation;
     }
-    condition.signal.notify_one();
+    if (all)
+        condition.signal.notify_all();
+    else
+        condition.signal.notify_one();
     return quarn_box(0);
 }
 
-extern "C" Value quarn_lean_io_condvar_notify_all(Value cv) noexcept {
-    ConditionVariable &condition = record_of<ConditionVariable>(cv);
-    {
-        std::scoped_lock lock(condition.lock);
-        ++condition.generation;
-    }
-    condition.signal.notify_all();
-    return quarn_box(0);
-}
+}  // namespace
+
+extern "C" Value quarn_lean_io_condvar_notify_one(Value cv) noexcept { return notify(cv, false); }
+
+extern "C" Value quarn_lean_io_condvar_notify_all(Value cv) noexcept { return notify(cv, true); }
