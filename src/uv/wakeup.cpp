@@ -61,7 +61,10 @@ WakeupChannel::WakeupChannel() noexcept {
 void WakeupChannel::wake() noexcept {
     if (pending_.exchange(true, std::memory_order_acq_rel)) return;
     char byte = 1;
-    retry_interrupted([&] { return ::send(sender_.get(), &byte, 1, MSG_NOSIGNAL); });
+    ssize_t sent = retry_interrupted([&] { return ::send(sender_.get(), &byte, 1, MSG_NOSIGNAL); });
+    // A full buffer already makes the receiver readable; after any other failure the next
+    // wake must try again.
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) pending_.store(false, std::memory_order_release);
 }
 
 void WakeupChannel::drain() noexcept {
