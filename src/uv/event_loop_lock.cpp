@@ -18,31 +18,38 @@ uint64_t thread_identity() noexcept {
 
 }  // namespace
 
+// Taking the lock again, and releasing it while still held, touch no mutex: only the
+// holder reads its own identity in owner_ and changes depth_.
 void EventLoopLock::lock() noexcept {
     uint64_t self = thread_identity();
-    std::unique_lock inner(inner_);
-    if (owner_ == self) {
+    if (owner_.load(std::memory_order_relaxed) == self) {
         ++depth_;
         return;
     }
-    released_.wait(inner, [this] { return owner_ == 0; });
-    owner_ = self;
+    std::unique_lock inner(inner_);
+    if (owner_.load(std::memory_order_relaxed) != 0) {
+        ++waiting_;
+        released_.wait(inner, [this] { return owner_.load(std::memory_order_relaxed) == 0; });
+        --waiting_;
+    }
+    owner_.store(self, std::memory_order_relaxed);
     depth_ = 1;
 }
 
 void EventLoopLock::unlock() noexcept {
+    if (owner_.load(std::memory_order_relaxed) != thread_identity()) internal_panic(kUnreachable);
+    if (--depth_ > 0) return;
+    bool someone_waits;
     {
         std::scoped_lock inner(inner_);
-        if (owner_ != thread_identity()) internal_panic(kUnreachable);
-        if (--depth_ > 0) return;
-        owner_ = 0;
+        owner_.store(0, std::memory_order_relaxed);
+        someone_waits = waiting_ > 0;
     }
-    released_.notify_one();
+    if (someone_waits) released_.notify_one();
 }
 
 bool EventLoopLock::held_by_this_thread() const noexcept {
-    std::scoped_lock inner(inner_);
-    return owner_ == thread_identity();
+    return owner_.load(std::memory_order_relaxed) == thread_identity();
 }
 
 }  // namespace quarn::uv

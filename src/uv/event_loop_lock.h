@@ -4,6 +4,7 @@
 // thread waits until it is free.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -20,9 +21,12 @@ private:
     // A thread that stopped while holding `inner_` would poison it; no thread here stops
     // that way without ending the process (nothing unwinds, failures are the internal
     // panic), so the lock carries no poisoned flag.
-    mutable std::mutex inner_;
-    uint64_t owner_ = 0;  // the holder's identity, 0 when free
-    uint64_t depth_ = 0;
+    std::mutex inner_;
+    // The holder's identity, 0 when free. Written under inner_; the holder reads it
+    // without: no other thread can make it equal to the reader's own identity.
+    std::atomic<uint64_t> owner_{0};
+    uint64_t depth_ = 0;     // the holder's alone
+    uint64_t waiting_ = 0;   // threads waiting on released_, under inner_
     std::condition_variable released_;
 };
 

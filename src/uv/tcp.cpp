@@ -505,6 +505,12 @@ quarn_object *start_read(quarn_object *object, ReadMode mode, uint64_t max_bytes
         promise = record_promise(socket.read_promise);
         socket.read_mode = mode;
         quarn_inc(socket.owner);
+        // Bytes already waiting are received at once; the reactor waits only when there are
+        // none. A zero-byte receive waits for readability before it fails.
+        if (mode == ReadMode::Receive && max_bytes > 0) {
+            socket.read_ready();
+            if (socket.read_mode == ReadMode::None) return io::io_ok(promise);
+        }
     }
     wake();
     return io::io_ok(promise);
@@ -552,6 +558,12 @@ extern "C" quarn_object *quarn_lean_uv_tcp_send(quarn_object *object, quarn_obje
         quarn_inc(promise);
         socket.writes.push_back({promise, buffers, 0, 0});
         quarn_inc(socket.owner);
+        // With nothing queued before it, the bytes the socket takes now are sent at once
+        // (the promise has no continuation yet); the reactor is asked only for the rest.
+        if (socket.writes.size() == 1 && socket.connect_promise == nullptr) {
+            socket.write_ready();
+            if (socket.writes.empty()) return io::io_ok(promise);
+        }
     }
     wake();
     return io::io_ok(promise);
