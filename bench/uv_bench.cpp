@@ -174,7 +174,7 @@ Value client_step(Value socket, Value state_word, Value option, Value) {
     }
     state->received = 0;
     if (--state->round_trips_left == 0) {
-        state->connections_left->fetch_sub(1);
+        if (state->connections_left->fetch_sub(1) == 1) state->connections_left->notify_all();
         quarn_dec(socket);
         return io_unit();
     }
@@ -207,7 +207,7 @@ void QuarnPingPong(benchmark::State &bench) {
             quarn_inc(pairs[i].client);
             client_send_and_receive(pairs[i].client, &states[i]);
         }
-        while (left.load() != 0) std::this_thread::yield();
+        for (int now = left.load(); now != 0; now = left.load()) left.wait(now);
     }
     bench.SetItemsProcessed(bench.iterations() * connections * kRoundTripsPerConnection);
     bench.SetLabel("round trips");

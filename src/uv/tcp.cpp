@@ -505,9 +505,10 @@ quarn_object *start_read(quarn_object *object, ReadMode mode, uint64_t max_bytes
         promise = record_promise(socket.read_promise);
         socket.read_mode = mode;
         quarn_inc(socket.owner);
-        // Bytes already waiting are received at once; the reactor waits only when there are
-        // none. A zero-byte receive waits for readability before it fails.
-        if (mode == ReadMode::Receive && max_bytes > 0) {
+        // Off the reactor thread, bytes already waiting are received at once and the
+        // reactor waits only when there are none. On it, the poll that comes next finds
+        // them at no extra cost. A zero-byte receive waits for readability before it fails.
+        if (mode == ReadMode::Receive && max_bytes > 0 && !on_reactor_thread()) {
             socket.read_ready();
             if (socket.read_mode == ReadMode::None) return io::io_ok(promise);
         }
