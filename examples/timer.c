@@ -40,7 +40,7 @@ static int fired(quarn_object *promise) {
 
 static quarn_object *lean_main(quarn_object *args) {
     quarn_dec(args);
-    quarn_object *ticker = io_value(quarn_lean_uv_timer_mk(20, 1));
+    quarn_object *ticker = io_value(quarn_lean_uv_timer_mk(50, 1));
     quarn_object *start = io_value(quarn_lean_uv_hrtime());
     uint64_t started = quarn_unbox_uint64(start);
     quarn_dec(start);
@@ -50,7 +50,7 @@ static quarn_object *lean_main(quarn_object *args) {
     }
     quarn_object *now = io_value(quarn_lean_uv_hrtime());
     /* Four full periods separate the first tick from the fifth. */
-    int long_enough = quarn_unbox_uint64(now) - started >= 4 * 20 * 1000000ull;
+    int long_enough = quarn_unbox_uint64(now) - started >= 4 * 50 * 1000000ull;
     quarn_dec(now);
     printf("five ticks took at least four periods: %s\n", long_enough ? "yes" : "no");
     quarn_object *pending = io_value(quarn_lean_uv_timer_next(ticker));
