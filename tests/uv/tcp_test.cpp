@@ -174,6 +174,38 @@ TEST_F(TcpTest, AHundredConnectionsAtOnceEachEchoTheirOwnBytes) {
     quarn_dec(server_socket);
 }
 
+TEST_F(TcpTest, SeveralThreadsUseTheLoopAtOnce) {
+    // Each thread has its own listener, connection and timer; they share the reactor, its
+    // lock and the task manager.
+    auto conversation = [](int id, int *failures) {
+        uint16_t port;
+        Value server_socket = listener(id % 2 == 1, port);
+        Pair pair = connect_to(server_socket, port, id % 2 == 1);
+        for (int i = 0; i < 50; ++i) {
+            std::string message = std::to_string(id) + ":" + std::to_string(i);
+            quarn_dec(await_ok(send(pair.client, {message})));
+            *failures += receive(pair.server, message.size()) != message;
+            quarn_dec(await_ok(send(pair.server, {message})));
+            *failures += receive(pair.client, message.size()) != message;
+        }
+        Value timer = ok(quarn_lean_uv_timer_mk(1, false));
+        Value promise = ok(quarn_lean_uv_timer_next(timer));
+        Value fired = outcome(promise);
+        *failures += quarn_obj_tag(fired) != 1;
+        quarn_dec(promise);
+        quarn_dec(fired);
+        quarn_dec(timer);
+        close_pair(pair);
+        quarn_dec(server_socket);
+    };
+    constexpr int kThreads = 4;
+    int failures[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) threads.emplace_back(conversation, t, &failures[t]);
+    for (std::thread &t : threads) t.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
 TEST_F(TcpTest, ShutdownEndsThePeersStreamAndLaterSendsFail) {
     uint16_t port;
     Value server_socket = listener(false, port);

@@ -78,7 +78,7 @@ inline ErrorSeen error_of(Value io_result) {
 }
 
 // What a promise's result task finishes with (owned): `some r` or none (the scalar 0).
-// Consumes promise only when asked to drop it first.
+// Borrows promise.
 inline Value outcome(Value promise) {
     Value task = quarn_lean_io_promise_result_opt(promise);
     auto *t = reinterpret_cast<quarn_task_object *>(task);
