@@ -46,5 +46,6 @@
 #include "system.h"
 #include "startup.h"
 #include "task.h"
+#include "uv.h"
 
 #endif /* QUARN_QUARN_H */

@@ -32,16 +32,21 @@ quarn_object *details_string(int negative_code) noexcept {
 
 // Builds the error of a group through the program's constructor: the file variant when a
 // file name is present and the group has one, the plain one otherwise.
-quarn_object *make_error(ErrorGroup group, int e, int negative_code, quarn_object *file) noexcept {
+// `details` is null for the standard text of negative_code, else an owned string.
+quarn_object *make_error(ErrorGroup group, int e, int negative_code, quarn_object *file,
+                         quarn_object *details = nullptr) noexcept {
     const detail::GroupExports &exports = detail::exports_of(group);
     auto number = static_cast<uint32_t>(e);
-    if (file != nullptr && exports.with_file)
-        return call_export(*exports.with_file, file, number, details_string(negative_code));
+    if (file != nullptr && exports.with_file) {
+        if (details == nullptr) details = details_string(negative_code);
+        return call_export(*exports.with_file, file, number, details);
+    }
     if (!exports.plain) {
         internal_panic({"an `IO.Error.", exports.lean_name, "` error requires a file name"});
     }
     if (file != nullptr) quarn_dec(file);
-    return call_export(*exports.plain, number, details_string(negative_code));
+    if (details == nullptr) details = details_string(negative_code);
+    return call_export(*exports.plain, number, details);
 }
 
 }  // namespace
@@ -56,6 +61,13 @@ quarn_object *error_from_code(int negative_code, quarn_object *file) noexcept {
     assert(negative_code < 0);
     int e = -negative_code;
     return make_error(detail::group_of(e), e, negative_code, file);
+}
+
+quarn_object *error_from_code_with_details(int negative_code, std::string_view details) noexcept {
+    assert(negative_code < 0);
+    int e = -negative_code;
+    quarn_object *text = string::make_string_from_utf8(details.data(), details.size());
+    return make_error(detail::group_of(e), e, negative_code, nullptr, text);
 }
 
 quarn_object *error_result_from_errno(int e, quarn_object *file) noexcept {

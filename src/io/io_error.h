@@ -22,6 +22,10 @@ quarn_object *error_from_errno(int e, quarn_object *file) noexcept;
 // few file-system calls: no folding, so e is its own representative. `file` as above.
 quarn_object *error_from_code(int negative_code, quarn_object *file) noexcept;
 
+// The IO.Error for an event-loop code, as error_from_code without a file name, with the
+// given details text in place of the code's standard one.
+quarn_object *error_from_code_with_details(int negative_code, std::string_view details) noexcept;
+
 // An error result holding error_from_errno(e, file).
 quarn_object *error_result_from_errno(int e, quarn_object *file) noexcept;
 
