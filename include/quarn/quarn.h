@@ -43,6 +43,7 @@
 #include "handle.h"
 #include "process.h"
 #include "fs.h"
+#include "system.h"
 #include "startup.h"
 #include "task.h"
 #include "uv.h"

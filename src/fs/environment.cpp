@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fs/system_call.h"
-#include "fs/working_directory.h"
+#include "fs/process_paths.h"
 #include "io/io_error.h"
 #include "io/io_result.h"
 #include "quarn/fs.h"
@@ -22,17 +22,9 @@ extern "C" quarn_object *quarn_lean_io_current_dir(void) noexcept {
 }
 
 extern "C" quarn_object *quarn_lean_io_app_path(void) noexcept {
-    char link[32] = "/proc/";
-    char *end = std::to_chars(link + 6, link + sizeof link - 5, ::getpid()).ptr;
-    std::memcpy(end, "/exe", 5);
-    quarn::Text target(256, '\0');
-    for (;;) {
-        ssize_t n = ::readlink(link, target.data(), target.size());
-        if (n < 0) return quarn::io::user_error_result("failed to locate application");
-        if (static_cast<size_t>(n) < target.size())
-            return quarn::io::io_ok(quarn::string::decode_lossy(target.data(), static_cast<size_t>(n)));
-        target.resize(target.size() * 2);  // possibly cut: read again with more room
-    }
+    quarn::Text path;
+    if (read_executable_path(path) != 0) return quarn::io::user_error_result("failed to locate application");
+    return quarn::io::io_ok(quarn::string::decode_lossy(path.data(), path.size()));
 }
 
 extern "C" quarn_object *quarn_lean_io_getenv(quarn_object *name) noexcept {

@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "fs/system_call.h"
-#include "fs/working_directory.h"
+#include "fs/process_paths.h"
 #include "io/io_error.h"
 #include "io/io_result.h"
 #include "quarn/process.h"

@@ -21,6 +21,7 @@
 #include "quarn/nat.h"
 #include "quarn/handle.h"
 #include "quarn/process.h"
+#include "io_results.h"
 #include "testing.h"
 
 namespace {
@@ -47,32 +48,8 @@ quarn_object *str(const std::string &s) { return quarn_mk_string_unchecked(s.dat
 
 void touch(const std::string &path, size_t bytes = 0) { std::ofstream(path) << std::string(bytes, 'x'); }
 
-// The value of an ok result (owned), the result released.
-quarn_object *ok(quarn_object *result) {
-    EXPECT_EQ(result->tag, 0) << "expected ok";
-    quarn_object *v = quarn_ctor_get(result, 0);
-    quarn_inc(v);
-    quarn_dec(result);
-    return v;
-}
-
-// The error of an error result, checked against kind, number, file and details.
-void expect_error(quarn_object *result, unsigned kind, uint32_t number, const char *file,
-                  const char *details = nullptr) {
-    ASSERT_EQ(result->tag, 1) << "expected an error";
-    quarn_object *e = quarn_ctor_get(result, 0);
-    EXPECT_EQ(kit_error_kind(e), kind);
-    EXPECT_EQ(kit_error_number(e), number);
-    if (file == nullptr) {
-        EXPECT_EQ(kit_error_file(e), nullptr);
-    } else {
-        EXPECT_STREQ(kit_error_file(e), file);
-    }
-    if (details != nullptr) {
-        EXPECT_STREQ(kit_error_details(e), details);
-    }
-    quarn_dec(result);
-}
+using kit::expect_error;
+using kit::ok;
 
 uint8_t file_type(quarn_object *record) { return quarn_ctor_scalar_area(record)[16]; }
 uint64_t byte_size(quarn_object *record) { return quarn_ctor_get_uint64(record, 16); }
