@@ -7,6 +7,7 @@
  * resolves.
  */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <quarn/quarn.h>

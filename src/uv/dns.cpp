@@ -14,6 +14,7 @@
 #include "fs/system_call.h"
 #include "io/io_error.h"
 #include "io/io_result.h"
+#include "quarn/udp_dns_signal.h"
 #include "quarn/uv.h"
 #include "string/string_alloc.h"
 #include "uv/address.h"

@@ -18,6 +18,7 @@
 #include "core/panic.h"
 #include "core/retry.h"
 #include "io/io_result.h"
+#include "quarn/udp_dns_signal.h"
 #include "quarn/uv.h"
 #include "uv/promises.h"
 #include "uv/reactor.h"

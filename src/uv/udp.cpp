@@ -20,6 +20,7 @@
 #include "io/io_result.h"
 #include "io/unique_fd.h"
 #include "quarn/array.h"
+#include "quarn/udp_dns_signal.h"
 #include "quarn/uv.h"
 #include "uv/address.h"
 #include "uv/promises.h"
