@@ -4,6 +4,10 @@
 #include <netdb.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cstring>
 #include <string_view>
 
@@ -134,22 +138,66 @@ void look_up_reverse(Lookup &lookup) noexcept {
     lookup.found_service.assign(service);
 }
 
-void run_lookup(void *data) noexcept {
-    auto *lookup = static_cast<Lookup *>(data);
-    if (lookup->reverse)
-        look_up_reverse(*lookup);
+void run_lookup(Lookup &lookup) noexcept {
+    if (lookup.reverse)
+        look_up_reverse(lookup);
     else
-        look_up_forward(*lookup);
-    post({resolve_on_reactor, lookup});
+        look_up_forward(lookup);
+    post({resolve_on_reactor, &lookup});
 }
 
-// Starts the look-up's thread and returns ok(its promise).
+// Resolver threads. Every look-up has a thread of its own while it is outstanding; a thread
+// whose look-up is done waits a little for the next one before it ends, so that a program
+// resolving names one after the other does not pay for a new thread each time. Immortal:
+// idle threads may still wait on it when the process ends.
+struct Resolvers {
+    std::mutex lock;
+    std::condition_variable work;
+    std::deque<Lookup *, PanicAllocator<Lookup *>> queued;
+    size_t idle = 0;
+};
+
+Resolvers &resolvers() noexcept {
+    static Resolvers &r = *new (PanicAllocator<Resolvers>().allocate(1)) Resolvers;
+    return r;
+}
+
+// How long a resolver thread without work waits for the next look-up before it ends.
+constexpr auto kIdleWait = std::chrono::seconds(2);
+
+void resolver_thread(void *first) noexcept {
+    Resolvers &r = resolvers();
+    auto *lookup = static_cast<Lookup *>(first);
+    for (;;) {
+        run_lookup(*lookup);
+        std::unique_lock hold(r.lock);
+        ++r.idle;
+        bool got = r.work.wait_for(hold, kIdleWait, [&] { return !r.queued.empty(); });
+        --r.idle;
+        if (!got) return;
+        lookup = r.queued.front();
+        r.queued.pop_front();
+    }
+}
+
+// Starts the look-up on an idle resolver thread, or on a new one; returns ok(its promise).
 quarn_object *start(Lookup *lookup) noexcept {
     ensure_started();
     quarn_object *promise = new_promise();
     quarn_inc(promise);
     lookup->promise = promise;
-    if (int failure = start_detached_thread("lean-dns", run_lookup, lookup))
+    Resolvers &r = resolvers();
+    {
+        std::lock_guard hold(r.lock);
+        // Each queued look-up has an idle thread on its way to it; one more idle thread
+        // takes this one.
+        if (r.idle > r.queued.size()) {
+            r.queued.push_back(lookup);
+            r.work.notify_one();
+            return io::io_ok(promise);
+        }
+    }
+    if (int failure = start_detached_thread("lean-dns", resolver_thread, lookup))
         internal_panic({"cannot start a DNS lookup thread: ", std::strerror(failure)});
     return io::io_ok(promise);
 }

@@ -202,6 +202,14 @@ quarn_object *start_read(quarn_object *object, ReadMode mode, uint64_t max_bytes
         promise = record_promise(socket.read_promise);
         socket.read_mode = mode;
         quarn_inc(socket.owner);
+        // Off the reactor thread, a datagram already waiting is received at once (a
+        // loopback sender's datagram is there as soon as its send returns) and the reactor
+        // waits only when there is none. On it, the poll that comes next finds it anyway.
+        // A zero-byte receive waits for readability before it fails.
+        if (mode == ReadMode::Receive && max_bytes > 0 && !on_reactor_thread()) {
+            socket.read_ready();
+            if (socket.read_mode == ReadMode::None) return io::io_ok(promise);
+        }
     }
     wake();
     return io::io_ok(promise);
@@ -325,6 +333,12 @@ extern "C" quarn_object *quarn_lean_uv_udp_send(quarn_object *object, quarn_obje
         quarn_inc(promise);
         socket.sends.push_back({to, promise, buffers});
         quarn_inc(socket.owner);
+        // With nothing queued before it, the datagram goes out at once if the socket takes
+        // it (the promise has no continuation yet); the reactor is asked only otherwise.
+        if (socket.sends.size() == 1) {
+            socket.send_ready();
+            if (socket.sends.empty()) return io::io_ok(promise);
+        }
     }
     wake();
     return io::io_ok(promise);
