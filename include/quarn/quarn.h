@@ -47,5 +47,6 @@
 #include "startup.h"
 #include "task.h"
 #include "uv.h"
+#include "udp_dns_signal.h"
 
 #endif /* QUARN_QUARN_H */

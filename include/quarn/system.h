@@ -101,6 +101,29 @@ QUARN_API quarn_object *quarn_lean_uv_get_process_title(void) QUARN_NOEXCEPT;
  * first 15 bytes. */
 QUARN_API quarn_object *quarn_lean_uv_set_process_title(quarn_object *title) QUARN_NOEXCEPT;
 
+/* ---- Network interfaces, address text, random bytes ---- */
+
+/* The addresses of the interfaces that are up and running: an array of constructors (tag 0)
+ * with object fields name (string), hardware address (array of 6 boxed octets, zero when
+ * unknown), address and netmask (socket addresses of quarn/uv.h, port 0; the netmask is all
+ * zero when the system gives none), then a one-byte scalar, 1 for an internal (loopback)
+ * interface. Failing to list them is the error invalid_argument "failed to get interface
+ * addresses". */
+QUARN_API quarn_object *quarn_lean_uv_interface_addresses(void) QUARN_NOEXCEPT;
+
+/* An IP address (the array of 4 octets or 8 16-bit groups of quarn/uv.h) as text
+ * ("192.168.0.1", "::1"); an array that is not one is EINVAL. */
+QUARN_API quarn_object *quarn_lean_uv_ntop_v4(quarn_object *ip) QUARN_NOEXCEPT;
+QUARN_API quarn_object *quarn_lean_uv_ntop_v6(quarn_object *ip) QUARN_NOEXCEPT;
+/* Text as an IP address array; text that is not an address of the family is EINVAL. */
+QUARN_API quarn_object *quarn_lean_uv_pton_v4(quarn_object *text) QUARN_NOEXCEPT;
+QUARN_API quarn_object *quarn_lean_uv_pton_v6(quarn_object *text) QUARN_NOEXCEPT;
+
+/* `count` random bytes, made on a "lean-random" thread: an IO result holding a promise of
+ * the byte array (an Except, as the event loop's promises). A count no memory could hold is
+ * ENOMEM at once. */
+QUARN_API quarn_object *quarn_lean_uv_random(uint64_t count) QUARN_NOEXCEPT;
+
 QUARN_END_DECLS
 
 #endif /* QUARN_SYSTEM_H */

@@ -1,6 +1,5 @@
 // Random bytes from /dev/urandom.
 #include <fcntl.h>
-#include <sys/sysinfo.h>
 #include <unistd.h>
 
 #include "array/sarray_alloc.h"
@@ -8,29 +7,8 @@
 #include "io/io_error.h"
 #include "io/io_result.h"
 #include "io/unique_fd.h"
-#include "object/heap.h"
 #include "quarn/fs.h"
 #include "string/string_alloc.h"
-
-namespace quarn::fs {
-
-namespace {
-
-// Whether a byte array of n bytes can be had at all: its block must be representable, and
-// must fit in the machine's memory and swap together. A refused allocation would end the
-// process, so a count beyond this is reported before anything is allocated.
-bool can_allocate(uint64_t n) noexcept {
-    constexpr uint64_t kHeader = sizeof(quarn_sarray_object) + sizeof(size_t);
-    if (n > object::detail::kLargestBlock - kHeader) return false;
-    struct sysinfo info;
-    if (::sysinfo(&info) != 0) return true;
-    unsigned __int128 memory = static_cast<unsigned __int128>(info.totalram + info.totalswap) * info.mem_unit;
-    return n <= memory;
-}
-
-}  // namespace
-
-}  // namespace quarn::fs
 
 using namespace quarn::fs;
 
@@ -42,7 +20,7 @@ extern "C" quarn_object *quarn_lean_io_get_random_bytes(uint64_t n) noexcept {
         int error = errno;
         return quarn::io::error_result_from_errno(error, quarn::string::make_string(device, 12, 12));
     }
-    if (!can_allocate(n)) return quarn::io::error_result_from_errno(ENOMEM, nullptr);
+    if (!quarn::array::can_allocate_bytes(n)) return quarn::io::error_result_from_errno(ENOMEM, nullptr);
     quarn_sarray_object *bytes = quarn::array::allocate_sarray(1, n, n);
     uint8_t *into = bytes->data;
     for (uint64_t got = 0; got < n;) {

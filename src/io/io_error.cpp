@@ -87,6 +87,11 @@ quarn_object *user_error_result(std::string_view message) noexcept {
     return io_error(call_export(Export::mk_io_user_error, text));
 }
 
+quarn_object *invalid_argument_error(std::string_view details) noexcept {
+    quarn_object *text = string::make_string(details.data(), details.size(), details.size());
+    return call_export(Export::invalid_argument, 22, text);
+}
+
 quarn_object *nul_path_error_result(quarn_object *path) noexcept {
     static constexpr std::string_view kDetails = "string contains NUL bytes";
     quarn_object *details = string::make_string(kDetails.data(), kDetails.size(), kDetails.size());

@@ -37,6 +37,10 @@ quarn_object *error_result_from_failure(const std::error_code &failure, quarn_ob
 // An error result holding a user error with the given message.
 quarn_object *user_error_result(std::string_view message) noexcept;
 
+// The IO.Error invalid_argument(EINVAL, details), for arguments that no system call saw.
+// Returns an owned reference.
+quarn_object *invalid_argument_error(std::string_view details) noexcept;
+
 // The error result for a path that contains a NUL byte. Consumes path.
 quarn_object *nul_path_error_result(quarn_object *path) noexcept;
 

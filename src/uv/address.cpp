@@ -24,8 +24,9 @@ bool is_ctor(quarn_object *o, unsigned tag, unsigned fields) noexcept {
     return !quarn_is_scalar(o) && o->tag == tag && o->other == fields;
 }
 
-// The address elements as boxed numbers, most significant first.
-quarn_object *ip_array(Family family, const uint8_t *bytes) noexcept {
+}  // namespace
+
+quarn_object *lean_ip_address(Family family, const uint8_t *bytes) noexcept {
     FamilyShape shape = shape_of(family);
     quarn_array_object *array = array::allocate_array(shape.elements, shape.elements);
     for (size_t i = 0; i < shape.elements; ++i) {
@@ -35,30 +36,32 @@ quarn_object *ip_array(Family family, const uint8_t *bytes) noexcept {
     return &array->header;
 }
 
-}  // namespace
+bool native_ip_from_lean(quarn_object *ip, Family family, uint8_t *bytes) noexcept {
+    FamilyShape shape = shape_of(family);
+    if (quarn_is_scalar(ip) || ip->tag != QUARN_TAG_ARRAY) return false;
+    auto *array = reinterpret_cast<quarn_array_object *>(ip);
+    if (array->size != shape.elements) return false;
+    for (size_t i = 0; i < shape.elements; ++i) {
+        quarn_object *element = array->data[i];
+        if (!quarn_is_scalar(element) || quarn_unbox(element) > shape.element_max) return false;
+        size_t value = quarn_unbox(element);
+        if (family == Family::IPv4) {
+            bytes[i] = static_cast<uint8_t>(value);
+        } else {
+            bytes[2 * i] = static_cast<uint8_t>(value >> 8);
+            bytes[2 * i + 1] = static_cast<uint8_t>(value);
+        }
+    }
+    return true;
+}
 
 bool native_from_lean(quarn_object *address, NativeAddress &out) noexcept {
     if (quarn_is_scalar(address) || address->tag > 1 || address->other != 1) return false;
     Family family = address->tag == 0 ? Family::IPv4 : Family::IPv6;
     quarn_object *inner = quarn_ctor_get(address, 0);
     if (!is_ctor(inner, 0, 1)) return false;
-    quarn_object *ip = quarn_ctor_get(inner, 0);
-    FamilyShape shape = shape_of(family);
-    if (quarn_is_scalar(ip) || ip->tag != QUARN_TAG_ARRAY) return false;
-    auto *array = reinterpret_cast<quarn_array_object *>(ip);
-    if (array->size != shape.elements) return false;
+    if (!native_ip_from_lean(quarn_ctor_get(inner, 0), family, out.bytes)) return false;
     out.family = family;
-    for (size_t i = 0; i < shape.elements; ++i) {
-        quarn_object *element = array->data[i];
-        if (!quarn_is_scalar(element) || quarn_unbox(element) > shape.element_max) return false;
-        size_t value = quarn_unbox(element);
-        if (family == Family::IPv4) {
-            out.bytes[i] = static_cast<uint8_t>(value);
-        } else {
-            out.bytes[2 * i] = static_cast<uint8_t>(value >> 8);
-            out.bytes[2 * i + 1] = static_cast<uint8_t>(value);
-        }
-    }
     std::memcpy(&out.port, quarn_ctor_scalar_area(inner), sizeof out.port);
     return true;
 }
@@ -103,7 +106,7 @@ quarn_object *lean_from_system(const sockaddr_storage &address) noexcept {
         return nullptr;
     }
     quarn_object *inner = quarn_alloc_ctor(0, 1, sizeof port);
-    quarn_ctor_set(inner, 0, ip_array(family, bytes));
+    quarn_ctor_set(inner, 0, lean_ip_address(family, bytes));
     std::memcpy(quarn_ctor_scalar_area(inner), &port, sizeof port);
     quarn_object *outer = quarn_alloc_ctor(family == Family::IPv4 ? 0 : 1, 1, 0);
     quarn_ctor_set(outer, 0, inner);

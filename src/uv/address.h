@@ -28,6 +28,14 @@ struct SystemAddress {
     const sockaddr *get() const noexcept { return reinterpret_cast<const sockaddr *>(&storage); }
 };
 
+// The Lean IP address (an array of 4 boxed octets or 8 boxed 16-bit groups, most
+// significant first) of 4 or 16 bytes in network order. Returns an owned reference.
+quarn_object *lean_ip_address(Family family, const uint8_t *bytes) noexcept;
+
+// Reads a Lean IP address of the family into 4 or 16 bytes in network order; false when it
+// is not one (not an array, the wrong length, an element out of range). Borrows ip.
+bool native_ip_from_lean(quarn_object *ip, Family family, uint8_t *bytes) noexcept;
+
 // Reads a Lean socket address; false when it is not one (a wrong constructor, an IP
 // address of the wrong length, an octet or group out of range). Borrows address.
 bool native_from_lean(quarn_object *address, NativeAddress &out) noexcept;
