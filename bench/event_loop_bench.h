@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <quarn/quarn.h>
 
@@ -41,6 +42,18 @@ inline Value await(Value promise, const char *what) {
     quarn_inc(v);
     quarn_dec(option);
     return v;
+}
+
+// The IPv4 loopback socket address with the port. Returns an owned reference.
+inline Value loopback(uint16_t port) {
+    Value ip = quarn_lean_mk_empty_array_with_capacity(quarn_box(4));
+    for (size_t octet : {127, 0, 0, 1}) ip = quarn_lean_array_push(ip, quarn_box(octet));
+    Value inner = quarn_alloc_ctor(0, 1, 2);
+    quarn_ctor_set(inner, 0, ip);
+    std::memcpy(quarn_ctor_scalar_area(inner), &port, 2);
+    Value address = quarn_alloc_ctor(0, 1, 0);
+    quarn_ctor_set(address, 0, inner);
+    return address;
 }
 
 }  // namespace event_loop_bench

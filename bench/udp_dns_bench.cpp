@@ -20,17 +20,6 @@ using namespace event_loop_bench;
 
 constexpr size_t kDatagram = 64;
 
-Value loopback(uint16_t port) {
-    Value ip = quarn_lean_mk_empty_array_with_capacity(quarn_box(4));
-    for (size_t octet : {127, 0, 0, 1}) ip = quarn_lean_array_push(ip, quarn_box(octet));
-    Value inner = quarn_alloc_ctor(0, 1, 2);
-    quarn_ctor_set(inner, 0, ip);
-    std::memcpy(quarn_ctor_scalar_area(inner), &port, 2);
-    Value address = quarn_alloc_ctor(0, 1, 0);
-    quarn_ctor_set(address, 0, inner);
-    return address;
-}
-
 Value bound_socket(uint16_t &port) {
     Value socket = io_value(quarn_lean_uv_udp_new(), "udp_new");
     Value address = loopback(0);

@@ -192,7 +192,13 @@ namespace {
         quarn_object *child = ctor->fields[i];
         if (quarn_is_scalar(child) || child == nullptr) continue;
         int32_t rc = quarn_rc_load(child);
-        if (rc > 1) quarn_rc_store(child, rc - 1);
+        if (rc > 1) {
+            quarn_rc_store(child, rc - 1);
+        } else if (rc == 1) {
+            // A child held by several of these fields: the checks above saw its count
+            // before the earlier fields dropped theirs, and this is its last reference.
+            quarn_dec_ref_cold(child);
+        }
     }
     deallocate(o);
     return true;

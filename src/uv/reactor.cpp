@@ -1,7 +1,6 @@
 #include "uv/reactor.h"
 
 #include <poll.h>
-#include <pthread.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <new>
 
 #include "core/allocator.h"
+#include "core/detached_thread.h"
 #include "core/panic.h"
 #include "uv/wakeup.h"
 
@@ -33,17 +33,12 @@ struct Reactor {
 
 constinit thread_local bool reactor_thread = false;
 
-void *loop_main(void *argument) noexcept;
+void loop_main(void *argument) noexcept;
 
 // Builds the reactor and starts its thread. The reactor is never destroyed.
 Reactor &start_reactor() noexcept {
     Reactor *reactor = new (PanicAllocator<Reactor>().allocate(1)) Reactor;
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int failure = pthread_create(&thread, &attributes, loop_main, reactor);
-    pthread_attr_destroy(&attributes);
+    int failure = start_detached_thread("lean-event-loop", loop_main, reactor);
     if (failure != 0) internal_panic({"cannot start the event loop thread: ", std::strerror(failure)});
     return *reactor;
 }
@@ -139,8 +134,7 @@ void run_one_pass(Reactor &reactor, PollSet &set) noexcept {
     }
 }
 
-void *loop_main(void *argument) noexcept {
-    pthread_setname_np(pthread_self(), "lean-event-loop");
+void loop_main(void *argument) noexcept {
     reactor_thread = true;
     Reactor &reactor = *static_cast<Reactor *>(argument);
     // The poll set lives on this thread's stack and is reused by every pass; the thread

@@ -26,6 +26,7 @@
 #include "uv/promises.h"
 #include "uv/reactor.h"
 #include "uv/record.h"
+#include "uv/socket_common.h"
 
 namespace quarn::uv {
 
@@ -54,12 +55,6 @@ constexpr uint32_t kDefaultKeepAliveSeconds = 60;
 // Byte arrays gathered into one sendmsg at most.
 constexpr int kMaxGather = 64;
 
-bool would_block(int error) noexcept { return error == EAGAIN || error == EWOULDBLOCK; }
-
-int set_option(int fd, int level, int name, int value) noexcept {
-    return ::setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : -errno;
-}
-
 int set_keep_alive(int fd, bool enable, uint32_t idle_seconds) noexcept {
     if (int r = set_option(fd, SOL_SOCKET, SO_KEEPALIVE, enable ? 1 : 0)) return r;
     if (!enable) return 0;
@@ -77,12 +72,6 @@ struct WriteEntry {
 };
 
 enum class ReadMode : uint8_t { None, Receive, WaitReadable };
-
-// Resolves a promise taken out of a record and releases the record's reference to it.
-void settle(Value promise, Value except) noexcept {
-    resolve_promise(promise, except);
-    quarn_dec(promise);
-}
 
 class TcpSocket final : public Source {
 public:
@@ -354,19 +343,6 @@ void complete_connect_posted(void *data) noexcept {
     quarn_dec(socket->owner);
 }
 
-// A new promise stored into `slot` with one more reference for the caller.
-Value record_promise(Value &slot) noexcept {
-    slot = new_promise();
-    quarn_inc(slot);
-    return slot;
-}
-
-Value ok_promise_resolved_with_unit() noexcept {
-    Value promise = new_promise();
-    resolve_promise(promise, except_ok(quarn_box(0)));
-    return io::io_ok(promise);
-}
-
 }  // namespace
 
 }  // namespace quarn::uv
@@ -611,16 +587,8 @@ namespace {
 
 quarn_object *socket_address(quarn_object *object, int (*query)(int, sockaddr *, socklen_t *)) noexcept {
     TcpSocket &socket = socket_of(object);
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    {
-        LoopGuard guard(loop_lock());
-        if (!socket.fd) return io_error_of_code(kEBADF);
-        if (query(socket.fd.get(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return io_error_of_code(-errno);
-    }
-    Value lean = lean_from_system(address);
-    return lean != nullptr ? io::io_ok(lean) : io_error_of_code(kEAFNOSUPPORT);
+    LoopGuard guard(loop_lock());
+    return query_address(socket.fd ? socket.fd.get() : -1, query);
 }
 
 }  // namespace

@@ -153,6 +153,21 @@ TEST_F(RefcountTest, ReleaseDropsSharedChildrenAndFreesExclusiveOnes) {
     quarn_dec(persistent);
 }
 
+// One child in several fields of a dying constructor (what sharing makes of pair(s, s)):
+// each field drops one reference, so the child goes with its parent. The fixture's
+// live-object check catches a child left behind.
+TEST_F(RefcountTest, AChildHeldTwiceByItsParentGoesWithIt) {
+    for (int extra : {0, 1}) {
+        quarn_object *twice = leaf();
+        quarn_inc(twice);
+        quarn_object *other = leaf();
+        if (extra) quarn_inc(other);  // a field that stays alive: the parent takes the short way
+        quarn_object *parent = ctor({twice, quarn_box(1), twice, other});
+        quarn_dec(parent);
+        if (extra) quarn_dec(other);
+    }
+}
+
 TEST_F(RefcountTest, ReleaseCoversEveryKindWithChildren) {
     quarn_object *kept = leaf();
     auto give = [&] {
