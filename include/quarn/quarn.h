@@ -45,5 +45,6 @@
 #include "fs.h"
 #include "startup.h"
 #include "task.h"
+#include "share.h"
 
 #endif /* QUARN_QUARN_H */
