@@ -14,14 +14,15 @@ quarn_object *copy_with_children(const quarn_object *o, quarn_object *const *chi
     if (o->tag == QUARN_TAG_ARRAY) {
         auto *source = reinterpret_cast<const quarn_array_object *>(o);
         quarn_array_object *copy = array::allocate_array(source->size, source->capacity);
-        std::memcpy(copy->data, children, source->size * sizeof(quarn_object *));
+        if (source->size != 0)  // children may be null then
+            std::memcpy(copy->data, children, source->size * sizeof(quarn_object *));
         return &copy->header;
     }
     size_t size = object::object_size(o);
     unsigned fields = o->other;
     quarn_object *copy = object::allocate_object(size, o->tag, o->other);
     auto *to = reinterpret_cast<quarn_ctor_object *>(copy);
-    std::memcpy(to->fields, children, fields * sizeof(quarn_object *));
+    if (fields != 0) std::memcpy(to->fields, children, fields * sizeof(quarn_object *));
     size_t scalars_at = sizeof(quarn_object) + fields * sizeof(quarn_object *);
     std::memcpy(reinterpret_cast<uint8_t *>(copy) + scalars_at,
                 reinterpret_cast<const uint8_t *>(o) + scalars_at, size - scalars_at);

@@ -1,5 +1,7 @@
 // The sharing pass with private tables: equal subterms become one object, counts stay exact.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "../task/task_testing.h"
@@ -163,6 +165,29 @@ TEST_F(QuickTest, MultiThreadedValuesAreCountedAtomically) {
     quarn_dec(value);
     EXPECT_EQ(rc_of(first), -3);
     quarn_dec(shared);
+}
+
+TEST_F(QuickTest, TwoThreadsShareOneMultiThreadedValue) {
+    quarn_object *value = ctor({kit_string("t"), kit_string("t"), array_with_capacity({kit_string("t")}, 1)});
+    quarn_mark_mt(value);
+    quarn_object *first = field(value, 0);
+    std::atomic<int> finished{0};
+    std::atomic<bool> wrong{false};
+    auto work = [&] {
+        for (int i = 0; i < 2000; ++i) {
+            quarn_object *shared = quarn_lean_sharecommon_quick(value);
+            if (field(shared, 1) != first || element(field(shared, 2), 0) != first) wrong = true;
+            quarn_dec(shared);
+        }
+        finished.fetch_add(1);
+    };
+    std::thread a(work), b(work);
+    task_testing::wait_until([&] { return finished.load() == 2; }, "two sharing threads");
+    a.join();
+    b.join();
+    EXPECT_FALSE(wrong.load());
+    EXPECT_EQ(rc_of(first), -1) << "every reference taken was given back";
+    quarn_dec(value);
 }
 
 TEST_F(QuickTest, PersistentValuesAreReadButNeverCounted) {
