@@ -71,6 +71,18 @@ TEST_F(QuickWithTasksTest, EveryKindIsSharedOrKeptAsItIs) {
     }
 }
 
+// Sharing makes constructors that hold one child in two fields, often with no other
+// reference to it: releasing such a constructor must free the child too.
+TEST_F(QuickTest, ResultHoldingOneChildTwiceIsFreedWhole) {
+    quarn_object *source = ctor({kit_string("d"), kit_string("d")});
+    quarn_object *shared = quarn_lean_sharecommon_quick(source);
+    quarn_dec(source);
+    quarn_object *child = field(shared, 0);
+    ASSERT_EQ(field(shared, 1), child);
+    EXPECT_EQ(rc_of(child), 2) << "held twice by the result alone";
+    quarn_dec(shared);  // the fixture checks that the child went with it
+}
+
 TEST_F(QuickTest, NeverSharedObjectsAreNotMergedEvenWhenEqual) {
     quarn_object *arg = kit_string("x");
     quarn_inc(arg);
