@@ -48,5 +48,6 @@
 #include "task.h"
 #include "uv.h"
 #include "udp_dns_signal.h"
+#include "share.h"
 
 #endif /* QUARN_QUARN_H */

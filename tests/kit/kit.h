@@ -118,6 +118,28 @@ quarn_object *kit_buffer_stream(quarn_object **cell);
 /* Counts of calls to lean_io_eprintln since the start of the process. */
 size_t kit_eprintln_calls(void);
 
+/* ---- sharing common subterms: the state factory -------------------------------------- */
+
+/*
+ * A state factory (fields 1 to 4: map-find, map-insert, set-find, set-insert) over hash
+ * tables built as Lean values: the map keyed by identity, the set by the runtime's shallow
+ * equality and hash. The forgetful factory's map-insert drops what it is given.
+ */
+quarn_object *kit_share_factory(void);
+quarn_object *kit_share_forgetful_factory(void);
+
+/* An empty state: the pair (map, set). Returns an owned reference. */
+quarn_object *kit_share_state(void);
+
+/* The number of entries of a map or set of the state. Borrows table. */
+size_t kit_share_table_size(const quarn_object *table);
+
+/* Calls of the factory's closures since the start of the process. */
+typedef struct {
+    size_t map_find, map_insert, set_find, set_insert;
+} kit_share_calls;
+kit_share_calls kit_share_call_counts(void);
+
 #ifdef __cplusplus
 }
 #endif
