@@ -64,8 +64,9 @@ private:
     void grow(std::size_t more) noexcept {
         std::size_t needed = length_ + more;
         if (needed < length_) internal_panic(kOutOfMemory);
-        std::size_t capacity = capacity_ < 64 ? 64 : capacity_;
-        while (capacity < needed) capacity = capacity > SIZE_MAX / 2 ? needed : capacity * 2;
+        // Doubling, or exactly what is needed when that is more (one large array's bytes).
+        std::size_t capacity = capacity_ < 32 ? 64 : capacity_ > SIZE_MAX / 2 ? needed : capacity_ * 2;
+        if (capacity < needed) capacity = needed;
         data_ = capi::resize_buffer_bytes(data_, capacity);
         capacity_ = capacity;
     }

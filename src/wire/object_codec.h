@@ -21,10 +21,10 @@ namespace quarn::wire {
 enum class HandleMode : std::uint8_t { Borrow, Adopt };
 
 // Lists and arrays of elements that take no bytes (List Unit) are written as their count
-// alone. So that a few bytes cannot demand gigabytes, one value may hold at most this many
-// such elements in all; more fail with "a value holds more than 1048576 list or array
-// elements that take no bytes".
-inline constexpr std::uint32_t kMaxZeroSizeElements = 1u << 20;
+// alone. So that a few bytes cannot demand megabytes, one value may hold at most this many
+// such elements in all; more fail with "a value holds more than 65536 list or array elements
+// that take no bytes".
+inline constexpr std::uint32_t kMaxZeroSizeElements = 1u << 16;
 
 // Parts of a value that take no bytes (Unit values, pairs) read in a row without any byte in
 // between; more fail with "a value holds more than 4194304 parts in a row without bytes".

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string_view>
 #include <unordered_map>
 
@@ -59,6 +60,7 @@ public:
     // over such). Fails as representation().
     bool zero_size(std::uint32_t node, bool &out, Text &error);
 
+    // References stay valid while the plan lives, even as nodes are added.
     const PlanNode &operator[](std::uint32_t node) const noexcept { return nodes_[node]; }
     const quarn_types *table() const noexcept { return table_; }
 
@@ -68,7 +70,8 @@ private:
     bool zero_size_at(std::uint32_t node, std::size_t depth, bool &out, Text &error);
 
     const quarn_types *table_;
-    Vector<PlanNode> nodes_;
+    // A deque: resolving a node adds nodes, and references to earlier ones must stay valid.
+    std::deque<PlanNode, PanicAllocator<PlanNode>> nodes_;
     struct TextHash {
         std::size_t operator()(const Text &text) const noexcept {
             return std::hash<std::string_view>{}(std::string_view(text));

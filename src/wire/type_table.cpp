@@ -196,14 +196,18 @@ bool validate(const quarn_types &table, Text &error) {
 
 }  // namespace
 
-const quarn_types *load_type_table(const std::uint8_t *bytes, std::size_t length, Text &error) {
-    quarn_types table;
+bool read_type_table(const std::uint8_t *bytes, std::size_t length, quarn_types &table, Text &error) {
     TableReader reader(bytes, length);
     if (!reader.read(table)) {
         error = reader.take_error();
-        return nullptr;
+        return false;
     }
-    if (!validate(table, error)) return nullptr;
+    return validate(table, error);
+}
+
+const quarn_types *load_type_table(const std::uint8_t *bytes, std::size_t length, Text &error) {
+    quarn_types table;
+    if (!read_type_table(bytes, length, table, error)) return nullptr;
     auto *loaded = new (std::nothrow) quarn_types{std::move(table)};
     if (loaded == nullptr) internal_panic(kOutOfMemory);
     LoadedTables &tables = loaded_tables();

@@ -9,8 +9,12 @@
 
 namespace quarn::wire {
 
-// Reads the table's bytes and validates every definition. Returns the loaded table, kept
-// for the rest of the process, or null with the detail message in `error`. Any thread.
+// Reads the table's bytes into `table` and validates every definition. Returns false with
+// the detail message in `error` at the first failure.
+bool read_type_table(const std::uint8_t *bytes, std::size_t length, quarn_types &table, Text &error);
+
+// read_type_table into a table that is kept for the rest of the process. Returns it, or null
+// with the detail message in `error`. Any thread.
 const quarn_types *load_type_table(const std::uint8_t *bytes, std::size_t length, Text &error);
 
 // The largest payload of usize slots and scalar bytes a constructor object can have.

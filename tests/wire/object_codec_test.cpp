@@ -245,12 +245,12 @@ TEST_F(ObjectCodec, ZeroSizeElementsRoundTripUnderABound) {
     quarn_dec(units);
     round_trip_and_free(array(prod(kUnit, kUnit)), {5, 0, 0, 0});
     round_trip_and_free(array(inductive(8)), {2, 0, 0, 0});
-    round_trip_and_free(list(kUnit), {0, 0, 0x10, 0});  // exactly the limit, 2^20
-    EXPECT_EQ(error_of(list(kUnit), {1, 0, 0x10, 0}),
-              "a value holds more than 1048576 list or array elements that take no bytes");
+    round_trip_and_free(list(kUnit), {0, 0, 1, 0});  // exactly the limit, 2^16
+    EXPECT_EQ(error_of(list(kUnit), {1, 0, 1, 0}),
+              "a value holds more than 65536 list or array elements that take no bytes");
     // The bound holds for the whole value, not per list.
-    EXPECT_EQ(error_of(array(array(kUnit)), {2, 0, 0, 0, 0, 0, 0x10, 0, 1, 0, 0, 0}),
-              "a value holds more than 1048576 list or array elements that take no bytes");
+    EXPECT_EQ(error_of(array(array(kUnit)), {2, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0}),
+              "a value holds more than 65536 list or array elements that take no bytes");
 }
 
 TEST_F(ObjectCodec, StructuresEnumerationsAndTrivialStructures) {
@@ -293,6 +293,14 @@ TEST_F(ObjectCodec, StructuresEnumerationsAndTrivialStructures) {
     EXPECT_EQ(error_of(of(Kind::Param, {}, 2), {}), "an uninstantiated type parameter 2");
     EXPECT_EQ(error_of(inductive(6), {0}), "Loop is represented by itself");
     EXPECT_EQ(error_of(inductive(7), {}), "a value holds more than 4194304 parts in a row without bytes");
+}
+
+// Found by fuzzing: a list whose element type is first resolved while its count is read
+// (a trivial structure over Unit) added nodes to the plan under a reference in use.
+TEST_F(ObjectCodec, ResolvingAnElementWhileReadingACount) {
+    quarn_object *l = round_trip(list(inductive(8)), {5, 0, 0, 0});
+    EXPECT_EQ(quarn_ctor_get(l, 0), quarn_box(0));
+    quarn_dec(l);
 }
 
 TEST_F(ObjectCodec, AMillionCellsAndADeepTreeUseNoDeepRecursion) {
