@@ -33,7 +33,11 @@ private:
 
 // A handful of words, copied in place rather than through a call of memcpy.
 [[gnu::always_inline]] inline void copy_values(Value *to, const Value *from, size_t n) noexcept {
+#if defined(__clang__)
+#pragma clang loop unroll(disable)
+#else
 #pragma GCC unroll 0
+#endif
     for (size_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
