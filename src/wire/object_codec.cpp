@@ -401,7 +401,7 @@ private:
                 return value(task.node, task.slot);
             case Op::ListCells: {
                 if (task.extra == 0) return true;
-                bool leaf_elements;
+                bool leaf_elements = false;
                 if (!leaf(task.node, leaf_elements)) return false;
                 quarn_object **slot = task.slot;
                 for (std::uint64_t left = task.extra; left > 0; --left) {
@@ -421,7 +421,7 @@ private:
             }
             case Op::ArrayItems: {
                 auto *array = reinterpret_cast<quarn_array_object *>(*task.slot);
-                bool leaf_elements;
+                bool leaf_elements = false;
                 if (!leaf(task.node, leaf_elements)) return false;
                 for (std::size_t i = array->size; i < task.extra; ++i) {
                     array->data[i] = quarn_box(0);
@@ -443,7 +443,7 @@ private:
 
     bool magnitude(number::Integer &out, bool negative) {
         std::uint32_t n;
-        const std::uint8_t *bytes;
+        const std::uint8_t *bytes = nullptr;
         if (!reader_.count(n) || !reader_.take(n, bytes)) return false;
         if (n != 0 && bytes[n - 1] == 0) return fail({"a number's magnitude has a leading zero byte"});
         std::size_t digits = (std::size_t{n} + 7) / 8;
@@ -484,7 +484,7 @@ private:
     }
 
     bool handle(quarn_object **slot) {
-        std::uint64_t h;
+        std::uint64_t h = 0;
         if (!reader_.u64(h)) return false;
         std::optional<quarn_object *> o =
             mode_ == HandleMode::Borrow ? capi::borrow_handle(h) : capi::adopt_handle(h);
@@ -497,7 +497,7 @@ private:
     // bit patterns).
     bool scalar(Kind kind, std::size_t width, std::uint64_t &bits) {
         bits = 0;
-        const std::uint8_t *bytes;
+        const std::uint8_t *bytes = nullptr;
         if (!reader_.take(width, bytes)) return false;
         std::memcpy(&bits, bytes, width);
         if (kind == Kind::Bool && bits > 1) return fail({"invalid Bool ", decimal(static_cast<long long>(bits))});
@@ -668,7 +668,7 @@ private:
             if (f.kind != FieldKind::Object) {
                 if (!scalar_field(f.node, o, scalar_place(layout, f))) return false;
             } else {
-                bool leaf_field;
+                bool leaf_field = false;
                 if (!leaf(f.node, leaf_field)) return false;
                 if (!leaf_field) break;
                 if (!value(f.node, &fields[f.position])) return false;
@@ -701,7 +701,7 @@ private:
         if (std::size_t kind_width = scalar_kind_width(n.kind)) {
             if (!scalar(n.kind, kind_width, bits)) return false;
         } else if (n.kind == Kind::Inductive && !n.opaque) {
-            std::uint32_t index;
+            std::uint32_t index = 0;
             if (!reader_.u32(index)) return false;
             if (index >= n.constructors.size())
                 return fail({"constructor index ", decimal(index), " of ", n.definition->name});

@@ -26,7 +26,10 @@ public:
 
     // `n` bytes in place; `out` points into the input.
     bool take(std::size_t n, const std::uint8_t *&out) noexcept {
-        if (n > remaining()) return ends_early(n);
+        if (n > remaining()) {
+            out = nullptr;  // a failed read leaves its output defined
+            return ends_early(n);
+        }
         out = at_;
         at_ += n;
         return true;
@@ -60,7 +63,10 @@ public:
 private:
     template <typename T>
     bool fixed(T &out) noexcept {
-        if (sizeof(T) > remaining()) return ends_early(sizeof(T));
+        if (sizeof(T) > remaining()) {
+            out = T{};  // a failed read leaves its output defined
+            return ends_early(sizeof(T));
+        }
         std::memcpy(&out, at_, sizeof(T));  // the machine is little-endian
         at_ += sizeof(T);
         return true;
