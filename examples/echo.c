@@ -12,35 +12,8 @@
 
 #include <quarn/quarn.h>
 
+#include "event_loop_prelude.h"
 #include "io_error_prelude.h"
-
-/* The value of an IO result; a failed one ends the program. */
-static quarn_object *io_value(quarn_object *result, const char *what) {
-    if (quarn_obj_tag(result) != 0) {
-        fprintf(stderr, "%s failed\n", what);
-        exit(1);
-    }
-    quarn_object *v = quarn_ctor_get(result, 0);
-    quarn_inc(v);
-    quarn_dec(result);
-    return v;
-}
-
-/* let r ← IO.wait promise.result?; r.get! then Except.ok v = r: the value an event-loop
- * promise was resolved with. */
-static quarn_object *await(quarn_object *promise, const char *what) {
-    quarn_object *result = quarn_lean_io_promise_result_opt(promise);
-    quarn_dec(promise);
-    quarn_object *except = quarn_lean_option_get_or_block(quarn_lean_io_wait(result));
-    if (quarn_obj_tag(except) != 1) {
-        fprintf(stderr, "%s failed\n", what);
-        exit(1);
-    }
-    quarn_object *v = quarn_ctor_get(except, 0);
-    quarn_inc(v);
-    quarn_dec(except);
-    return v;
-}
 
 static quarn_object *bytes_of(const char *text) {
     size_t n = strlen(text);
@@ -55,28 +28,22 @@ static quarn_object *one_buffer(quarn_object *bytes) {
     return quarn_lean_array_push(buffers, bytes);
 }
 
-static quarn_object *io_ok(quarn_object *v) {
-    quarn_object *r = quarn_alloc_ctor(0, 1, 0);
-    quarn_ctor_set(r, 0, v);
-    return r;
-}
-
 /* The server task: accept one connection and echo it until the end of its stream. */
 static quarn_object *serve(quarn_object *listener, quarn_object *world) {
     (void)world;
-    quarn_object *connection = await(io_value(quarn_lean_uv_tcp_accept(listener), "accept"), "accept");
+    quarn_object *connection = prelude_await(prelude_io_value(quarn_lean_uv_tcp_accept(listener), "accept"), "accept");
     for (;;) {
-        quarn_object *received = await(io_value(quarn_lean_uv_tcp_recv(connection, 4096), "recv"), "recv");
+        quarn_object *received = prelude_await(prelude_io_value(quarn_lean_uv_tcp_recv(connection, 4096), "recv"), "recv");
         if (quarn_is_scalar(received)) break; /* none: the client shut down */
         quarn_object *bytes = quarn_ctor_get(received, 0);
         quarn_inc(bytes);
         quarn_dec(received);
-        quarn_dec(await(io_value(quarn_lean_uv_tcp_send(connection, one_buffer(bytes)), "send"), "send"));
+        quarn_dec(prelude_await(prelude_io_value(quarn_lean_uv_tcp_send(connection, one_buffer(bytes)), "send"), "send"));
     }
-    quarn_dec(await(io_value(quarn_lean_uv_tcp_shutdown(connection), "shutdown"), "shutdown"));
+    quarn_dec(prelude_await(prelude_io_value(quarn_lean_uv_tcp_shutdown(connection), "shutdown"), "shutdown"));
     quarn_dec(connection);
     quarn_dec(listener);
-    return io_ok(quarn_box(0));
+    return prelude_io_ok(quarn_box(0));
 }
 
 static quarn_object *loopback(uint16_t port) {
@@ -102,12 +69,12 @@ static uint16_t port_of(quarn_object *address) {
 static quarn_object *lean_main(quarn_object *args) {
     quarn_dec(args);
     static const char *const messages[] = {"hello", "echo, echo", "the last message"};
-    quarn_object *listener = io_value(quarn_lean_uv_tcp_new(), "tcp_new");
+    quarn_object *listener = prelude_io_value(quarn_lean_uv_tcp_new(), "tcp_new");
     quarn_object *any_port = loopback(0);
-    quarn_dec(io_value(quarn_lean_uv_tcp_bind(listener, any_port), "bind"));
+    quarn_dec(prelude_io_value(quarn_lean_uv_tcp_bind(listener, any_port), "bind"));
     quarn_dec(any_port);
-    quarn_dec(io_value(quarn_lean_uv_tcp_listen(listener, 16), "listen"));
-    quarn_object *own = io_value(quarn_lean_uv_tcp_getsockname(listener), "getsockname");
+    quarn_dec(prelude_io_value(quarn_lean_uv_tcp_listen(listener, 16), "listen"));
+    quarn_object *own = prelude_io_value(quarn_lean_uv_tcp_getsockname(listener), "getsockname");
     uint16_t port = port_of(own);
     quarn_dec(own);
 
@@ -115,18 +82,18 @@ static quarn_object *lean_main(quarn_object *args) {
     quarn_closure_set(server, 0, listener);
     quarn_object *server_task = quarn_lean_io_as_task(server, quarn_box(9));
 
-    quarn_object *client = io_value(quarn_lean_uv_tcp_new(), "tcp_new");
+    quarn_object *client = prelude_io_value(quarn_lean_uv_tcp_new(), "tcp_new");
     quarn_object *address = loopback(port);
-    quarn_dec(await(io_value(quarn_lean_uv_tcp_connect(client, address), "connect"), "connect"));
+    quarn_dec(prelude_await(prelude_io_value(quarn_lean_uv_tcp_connect(client, address), "connect"), "connect"));
     quarn_dec(address);
     int failures = 0;
     for (size_t m = 0; m < sizeof messages / sizeof messages[0]; ++m) {
         const char *text = messages[m];
-        quarn_dec(await(io_value(quarn_lean_uv_tcp_send(client, one_buffer(bytes_of(text))), "send"), "send"));
+        quarn_dec(prelude_await(prelude_io_value(quarn_lean_uv_tcp_send(client, one_buffer(bytes_of(text))), "send"), "send"));
         char echoed[64] = {0};
         size_t got = 0;
         while (got < strlen(text)) {
-            quarn_object *received = await(io_value(quarn_lean_uv_tcp_recv(client, 64), "recv"), "recv");
+            quarn_object *received = prelude_await(prelude_io_value(quarn_lean_uv_tcp_recv(client, 64), "recv"), "recv");
             if (quarn_is_scalar(received)) break;
             quarn_object *bytes = quarn_ctor_get(received, 0);
             size_t n = quarn_sarray_size(bytes);
@@ -137,13 +104,13 @@ static quarn_object *lean_main(quarn_object *args) {
         printf("sent \"%s\", echoed \"%s\"\n", text, echoed);
         failures += strcmp(text, echoed) != 0;
     }
-    quarn_dec(await(io_value(quarn_lean_uv_tcp_shutdown(client), "shutdown"), "shutdown"));
-    quarn_object *last = await(io_value(quarn_lean_uv_tcp_recv(client, 64), "recv"), "recv");
+    quarn_dec(prelude_await(prelude_io_value(quarn_lean_uv_tcp_shutdown(client), "shutdown"), "shutdown"));
+    quarn_object *last = prelude_await(prelude_io_value(quarn_lean_uv_tcp_recv(client, 64), "recv"), "recv");
     printf("%s\n", quarn_is_scalar(last) ? "the server closed its side after the client's shutdown" : "unexpected bytes");
     quarn_dec(last);
     quarn_dec(client);
     quarn_dec(quarn_lean_io_wait(server_task));
-    return io_ok(quarn_box(failures == 0 ? 0 : 1));
+    return prelude_io_ok(quarn_box(failures == 0 ? 0 : 1));
 }
 
 int main(int argc, char **argv) {

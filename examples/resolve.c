@@ -9,51 +9,21 @@
 
 #include <quarn/quarn.h>
 
+#include "event_loop_prelude.h"
 #include "io_error_prelude.h"
-
-static quarn_object *io_value(quarn_object *result, const char *what) {
-    if (quarn_obj_tag(result) != 0) {
-        fprintf(stderr, "%s failed\n", what);
-        exit(1);
-    }
-    quarn_object *v = quarn_ctor_get(result, 0);
-    quarn_inc(v);
-    quarn_dec(result);
-    return v;
-}
-
-/* The value an event-loop promise was resolved with (Except.ok v). */
-static quarn_object *await(quarn_object *promise, const char *what) {
-    quarn_object *result = quarn_lean_io_promise_result_opt(promise);
-    quarn_dec(promise);
-    quarn_object *except = quarn_lean_option_get_or_block(quarn_lean_io_wait(result));
-    if (quarn_obj_tag(except) != 1) {
-        fprintf(stderr, "%s failed\n", what);
-        exit(1);
-    }
-    quarn_object *v = quarn_ctor_get(except, 0);
-    quarn_inc(v);
-    quarn_dec(except);
-    return v;
-}
 
 static quarn_object *string(const char *text) { return quarn_mk_string_unchecked(text, strlen(text), strlen(text)); }
 
-static const char *text_of(quarn_object *s) { return ((quarn_string_object *)s)->data; }
-
 /* The address part of a socket address as text. */
 static void print_address(quarn_object *address) {
-    quarn_object *ip = quarn_ctor_get(quarn_ctor_get(address, 0), 0);
-    quarn_inc(ip);
-    quarn_object *text = io_value(quarn_obj_tag(address) == 0 ? quarn_lean_uv_ntop_v4(ip) : quarn_lean_uv_ntop_v6(ip),
-                                  "ntop");
-    printf("  %s\n", text_of(text));
+    quarn_object *text = prelude_address_text(address);
+    printf("  %s\n", prelude_text(text));
     quarn_dec(text);
 }
 
 static quarn_object *lean_main(void) {
     quarn_object *host = string("localhost"), *service = string("");
-    quarn_object *addresses = await(io_value(quarn_lean_uv_dns_get_info(host, service, 0), "dns_get_info"), "lookup");
+    quarn_object *addresses = prelude_await(prelude_io_value(quarn_lean_uv_dns_get_info(host, service, 0), "dns_get_info"), "lookup");
     quarn_dec(host);
     quarn_dec(service);
     printf("localhost resolves to:\n");
@@ -74,15 +44,15 @@ static quarn_object *lean_main(void) {
     quarn_dec(addresses);
 
     quarn_object *text = string("127.0.0.1");
-    quarn_object *ip = io_value(quarn_lean_uv_pton_v4(text), "pton");
+    quarn_object *ip = prelude_io_value(quarn_lean_uv_pton_v4(text), "pton");
     quarn_dec(text);
     quarn_object *inner = quarn_alloc_ctor(0, 1, 2);
     quarn_ctor_set(inner, 0, ip);
     memset(quarn_ctor_scalar_area(inner), 0, 2);
     quarn_object *address = quarn_alloc_ctor(0, 1, 0);
     quarn_ctor_set(address, 0, inner);
-    quarn_object *names = await(io_value(quarn_lean_uv_dns_get_name(address), "dns_get_name"), "reverse lookup");
-    printf("127.0.0.1 is %s\n", text_of(quarn_ctor_get(names, 0)));
+    quarn_object *names = prelude_await(prelude_io_value(quarn_lean_uv_dns_get_name(address), "dns_get_name"), "reverse lookup");
+    printf("127.0.0.1 is %s\n", prelude_text(quarn_ctor_get(names, 0)));
     quarn_dec(names);
     quarn_dec(address);
     quarn_object *ok = quarn_alloc_ctor(0, 1, 0);

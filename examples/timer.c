@@ -8,24 +8,8 @@
 
 #include <quarn/quarn.h>
 
+#include "event_loop_prelude.h"
 #include "io_error_prelude.h"
-
-static quarn_object *io_value(quarn_object *result) {
-    if (quarn_obj_tag(result) != 0) {
-        fprintf(stderr, "a timer operation failed\n");
-        exit(1);
-    }
-    quarn_object *v = quarn_ctor_get(result, 0);
-    quarn_inc(v);
-    quarn_dec(result);
-    return v;
-}
-
-static quarn_object *io_ok(quarn_object *v) {
-    quarn_object *r = quarn_alloc_ctor(0, 1, 0);
-    quarn_ctor_set(r, 0, v);
-    return r;
-}
 
 /* IO.wait promise.result?: `some ()` when the timer fired, none when the promise was
  * dropped. Consumes promise. */
@@ -40,32 +24,32 @@ static int fired(quarn_object *promise) {
 
 static quarn_object *lean_main(quarn_object *args) {
     quarn_dec(args);
-    quarn_object *ticker = io_value(quarn_lean_uv_timer_mk(50, 1));
-    quarn_object *start = io_value(quarn_lean_uv_hrtime());
+    quarn_object *ticker = prelude_io_value(quarn_lean_uv_timer_mk(50, 1), "a timer operation");
+    quarn_object *start = prelude_io_value(quarn_lean_uv_hrtime(), "a timer operation");
     uint64_t started = quarn_unbox_uint64(start);
     quarn_dec(start);
     for (int tick = 1; tick <= 5; ++tick) {
-        if (!fired(io_value(quarn_lean_uv_timer_next(ticker)))) return io_ok(quarn_box(1));
+        if (!fired(prelude_io_value(quarn_lean_uv_timer_next(ticker), "a timer operation"))) return prelude_io_ok(quarn_box(1));
         printf("tick %d\n", tick);
     }
-    quarn_object *now = io_value(quarn_lean_uv_hrtime());
+    quarn_object *now = prelude_io_value(quarn_lean_uv_hrtime(), "a timer operation");
     /* Four full periods separate the first tick from the fifth. */
     int long_enough = quarn_unbox_uint64(now) - started >= 4 * 50 * 1000000ull;
     quarn_dec(now);
     printf("five ticks took at least four periods: %s\n", long_enough ? "yes" : "no");
-    quarn_object *pending = io_value(quarn_lean_uv_timer_next(ticker));
-    quarn_dec(io_value(quarn_lean_uv_timer_stop(ticker)));
+    quarn_object *pending = prelude_io_value(quarn_lean_uv_timer_next(ticker), "a timer operation");
+    quarn_dec(prelude_io_value(quarn_lean_uv_timer_stop(ticker), "a timer operation"));
     printf("after stop the pending tick reads as %s\n", fired(pending) ? "fired" : "dropped");
     quarn_dec(ticker);
 
-    quarn_object *once = io_value(quarn_lean_uv_timer_mk(30, 0));
-    quarn_object *first = io_value(quarn_lean_uv_timer_next(once));
-    quarn_object *again = io_value(quarn_lean_uv_timer_next(once));
+    quarn_object *once = prelude_io_value(quarn_lean_uv_timer_mk(30, 0), "a timer operation");
+    quarn_object *first = prelude_io_value(quarn_lean_uv_timer_next(once), "a timer operation");
+    quarn_object *again = prelude_io_value(quarn_lean_uv_timer_next(once), "a timer operation");
     printf("one-shot: same promise twice: %s\n", first == again ? "yes" : "no");
     quarn_dec(again);
     printf("one-shot: %s\n", fired(first) ? "fired" : "dropped");
     quarn_dec(once);
-    return io_ok(quarn_box(long_enough ? 0 : 1));
+    return prelude_io_ok(quarn_box(long_enough ? 0 : 1));
 }
 
 int main(int argc, char **argv) {

@@ -2,8 +2,9 @@
 
 #include <new>
 
-#include "core/panic.h"
 #include "core/allocator.h"
+#include "core/panic.h"
+#include "object/external_class.h"
 #include "object/header.h"
 #include "object/heartbeat.h"
 
@@ -24,14 +25,11 @@ void finalize_handle(void *data) noexcept {
     PanicAllocator<HandleRef>().deallocate(ref, 1);
 }
 
-// A handle holds no Lean values.
-void visit_nothing(void *, void (*)(quarn_object *, void *), void *) noexcept {}
-
 }  // namespace
 
 namespace detail {
 
-const quarn_external_class handle_class = {&finalize_handle, &visit_nothing};
+const quarn_external_class handle_class = {&finalize_handle, &quarn::object::visit_nothing};
 
 void not_a_handle() noexcept { internal_panic("expected an IO.FS.Handle object"); }
 

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "core/panic.h"
+#include "object/external_class.h"
 #include "object/header.h"
 #include "object/heap.h"
 #include "quarn/task.h"
@@ -62,11 +63,8 @@ void finalize_record(void *data) {
     quarn::object::free_bytes(record);
 }
 
-// The records hold no Lean values.
-void visit_nothing(void *, void (*)(quarn_object *, void *), void *) {}
-
 template <typename Record>
-constexpr quarn_external_class kClass = {finalize_record<Record>, visit_nothing};
+constexpr quarn_external_class kClass = {finalize_record<Record>, quarn::object::visit_nothing};
 
 template <typename Record>
 Value make_primitive() noexcept {

@@ -18,6 +18,7 @@
 #include "core/panic.h"
 #include "core/retry.h"
 #include "io/io_result.h"
+#include "object/external_class.h"
 #include "quarn/udp_dns_signal.h"
 #include "quarn/uv.h"
 #include "uv/promises.h"
@@ -235,9 +236,7 @@ void finalize_watcher(void *data) {
     delete_record(w);
 }
 
-void visit_nothing(void *, void (*)(quarn_object *, void *), void *) {}
-
-constexpr quarn_external_class kSignalClass = {finalize_watcher, visit_nothing};
+constexpr quarn_external_class kSignalClass = {finalize_watcher, quarn::object::visit_nothing};
 
 SignalWatcher &watcher_of(Value o) noexcept {
     return record_of<SignalWatcher>(o, &kSignalClass, "expected a signal object");

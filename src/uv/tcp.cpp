@@ -20,6 +20,7 @@
 #include "core/retry.h"
 #include "io/io_result.h"
 #include "io/unique_fd.h"
+#include "object/external_class.h"
 #include "quarn/array.h"
 #include "quarn/uv.h"
 #include "uv/address.h"
@@ -231,9 +232,7 @@ void finalize_socket(void *data) {
     delete_record(socket);
 }
 
-void visit_nothing(void *, void (*)(quarn_object *, void *), void *) {}
-
-constexpr quarn_external_class kTcpSocketClass = {finalize_socket, visit_nothing};
+constexpr quarn_external_class kTcpSocketClass = {finalize_socket, quarn::object::visit_nothing};
 
 TcpSocket &socket_of(Value socket) noexcept {
     return record_of<TcpSocket>(socket, &kTcpSocketClass, "expected a TCP socket object");

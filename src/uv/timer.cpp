@@ -5,8 +5,9 @@
 // heap entries pushed before it stale.
 #include <cstdint>
 
-#include "quarn/uv.h"
 #include "io/io_result.h"
+#include "object/external_class.h"
+#include "quarn/uv.h"
 #include "uv/promises.h"
 #include "uv/reactor.h"
 #include "uv/record.h"
@@ -135,10 +136,7 @@ void finalize_timer(void *data) {
     delete_record(record);
 }
 
-// The records hold only promises, which are multi-threaded from the start.
-void visit_nothing(void *, void (*)(quarn_object *, void *), void *) {}
-
-constexpr quarn_external_class kTimerClass = {finalize_timer, visit_nothing};
+constexpr quarn_external_class kTimerClass = {finalize_timer, quarn::object::visit_nothing};
 
 TimerRecord &timer_of(Value timer) noexcept {
     return record_of<TimerRecord>(timer, &kTimerClass, "expected a timer object");

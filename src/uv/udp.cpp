@@ -19,6 +19,7 @@
 #include "fs/system_call.h"
 #include "io/io_result.h"
 #include "io/unique_fd.h"
+#include "object/external_class.h"
 #include "quarn/array.h"
 #include "quarn/udp_dns_signal.h"
 #include "quarn/uv.h"
@@ -182,9 +183,7 @@ void finalize_socket(void *data) {
     delete_record(socket);
 }
 
-void visit_nothing(void *, void (*)(quarn_object *, void *), void *) {}
-
-constexpr quarn_external_class kUdpSocketClass = {finalize_socket, visit_nothing};
+constexpr quarn_external_class kUdpSocketClass = {finalize_socket, quarn::object::visit_nothing};
 
 UdpSocket &socket_of(Value socket) noexcept {
     return record_of<UdpSocket>(socket, &kUdpSocketClass, "expected a UDP socket object");

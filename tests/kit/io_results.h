@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 
 #include "kit.h"
@@ -14,6 +15,12 @@ namespace kit {
 // A new string of ASCII or UTF-8 bytes (not checked). Returns an owned reference.
 inline quarn_object *text(std::string_view s) {
     return quarn_mk_string_unchecked(s.data(), s.size(), s.size());
+}
+
+// The bytes of a string object (without its terminator). Borrows s.
+inline std::string string_value(const quarn_object *s) {
+    auto *str = reinterpret_cast<const quarn_string_object *>(s);
+    return std::string(str->data, str->size - 1);
 }
 
 // The value of an ok result (owned), the result released.

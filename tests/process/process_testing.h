@@ -16,6 +16,7 @@
 #include "quarn/handle.h"
 #include "quarn/io.h"
 #include "quarn/process.h"
+#include "io_results.h"
 #include "testing.h"
 
 namespace process_testing {
@@ -66,15 +67,7 @@ inline quarn_object *spawn_arguments(const Spawn &s) {
     return args;
 }
 
-// The value of an ok result, the result released. Consumes result.
-inline quarn_object *take_ok(quarn_object *result) {
-    EXPECT_EQ(result->tag, 0) << "expected an ok result";
-    quarn_object *value = quarn_ctor_get(result, 0);
-    quarn_inc(value);
-    quarn_dec(result);
-    return value;
-}
-
+using kit::ok;
 // The child of a spawn that must succeed. Returns an owned reference.
 inline quarn_object *spawn(const Spawn &s) {
     quarn_object *result = quarn_lean_io_process_spawn(spawn_arguments(s));
@@ -82,12 +75,12 @@ inline quarn_object *spawn(const Spawn &s) {
         ADD_FAILURE() << "spawn failed";
         std::abort();
     }
-    return take_ok(result);
+    return ok(result);
 }
 
 // The boxed exit code of a wait that must succeed. Borrows child.
 inline uint32_t wait_code(quarn_object *child) {
-    quarn_object *code = take_ok(quarn_lean_io_process_child_wait(child));
+    quarn_object *code = ok(quarn_lean_io_process_child_wait(child));
     return static_cast<uint32_t>(quarn_unbox(code));
 }
 
@@ -95,7 +88,7 @@ inline uint32_t wait_code(quarn_object *child) {
 inline std::string read_all(quarn_object *handle) {
     std::string all;
     for (;;) {
-        quarn_object *bytes = take_ok(quarn_lean_io_prim_handle_read(handle, 1 << 16));
+        quarn_object *bytes = ok(quarn_lean_io_prim_handle_read(handle, 1 << 16));
         auto *a = reinterpret_cast<quarn_sarray_object *>(bytes);
         size_t n = a->size;
         all.append(reinterpret_cast<const char *>(a->data), n);

@@ -58,7 +58,7 @@ TEST_F(SpawnTest, TenMebibytesEachWayThroughCat) {
     std::string chunk(1 << 16, '\0');
     for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7 + i / 251);
     // Taking stdin out of the child lets the writer close it by releasing it.
-    quarn_object *pair = take_ok(quarn_lean_io_process_child_take_stdin(child));
+    quarn_object *pair = ok(quarn_lean_io_process_child_take_stdin(child));
     quarn_object *in = quarn_ctor_get(pair, 0);
     child = quarn_ctor_get(pair, 1);
     quarn_inc(in);
@@ -66,9 +66,9 @@ TEST_F(SpawnTest, TenMebibytesEachWayThroughCat) {
     quarn_dec(pair);
     std::thread writer([&] {
         for (size_t sent = 0; sent < kTotal; sent += chunk.size())
-            quarn_dec(take_ok(quarn_lean_io_prim_handle_write(
+            quarn_dec(ok(quarn_lean_io_prim_handle_write(
                 in, quarn::array::make_byte_array(chunk.data(), chunk.size()))));
-        quarn_dec(take_ok(quarn_lean_io_prim_handle_flush(in)));
+        quarn_dec(ok(quarn_lean_io_prim_handle_flush(in)));
         quarn_dec(in);  // the last reference: the pipe closes and cat sees the end
     });
     std::string out = read_all(field(child, 1));
@@ -158,7 +158,7 @@ TEST_F(SpawnTest, KillReportsSignalNine) {
     plain.command = "sleep";
     plain.arguments = {"100"};
     quarn_object *child = spawn(plain);
-    quarn_dec(take_ok(quarn_lean_io_process_child_kill(child)));
+    quarn_dec(ok(quarn_lean_io_process_child_kill(child)));
     EXPECT_EQ(wait_code(child), 137u);
     quarn_dec(child);
 
@@ -168,10 +168,10 @@ TEST_F(SpawnTest, KillReportsSignalNine) {
     session.modes[1] = QUARN_STDIO_PIPED;
     child = spawn(session);
     // Once the shell speaks it has made its session, so the group exists.
-    quarn_object *line = take_ok(quarn_lean_io_prim_handle_get_line(field(child, 1)));
+    quarn_object *line = ok(quarn_lean_io_prim_handle_get_line(field(child, 1)));
     EXPECT_STREQ(kit_cstr(line), "ready\n");
     quarn_dec(line);
-    quarn_dec(take_ok(quarn_lean_io_process_child_kill(child)));
+    quarn_dec(ok(quarn_lean_io_process_child_kill(child)));
     EXPECT_EQ(wait_code(child), 137u);
     // The pipe reaches its end only once the group's sleep is gone as well.
     EXPECT_TRUE(hangs_up_within(field(child, 1), 20)) << "the group's sleep outlived the kill";
@@ -182,15 +182,15 @@ TEST_F(SpawnTest, TryWaitBeforeAndAfterTheEnd) {
     Spawn s = shell("read line; exit 3");
     s.modes[0] = QUARN_STDIO_PIPED;
     quarn_object *child = spawn(s);
-    quarn_object *none = take_ok(quarn_lean_io_process_child_try_wait(child));
+    quarn_object *none = ok(quarn_lean_io_process_child_try_wait(child));
     EXPECT_EQ(none, quarn_box(0));
-    quarn_dec(take_ok(quarn_lean_io_prim_handle_write(field(child, 0),
+    quarn_dec(ok(quarn_lean_io_prim_handle_write(field(child, 0),
                                                        quarn::array::make_byte_array("go\n", 3))));
-    quarn_dec(take_ok(quarn_lean_io_prim_handle_flush(field(child, 0))));
+    quarn_dec(ok(quarn_lean_io_prim_handle_flush(field(child, 0))));
     quarn_object *some = quarn_box(0);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (some == quarn_box(0) && std::chrono::steady_clock::now() < deadline) {
-        some = take_ok(quarn_lean_io_process_child_try_wait(child));
+        some = ok(quarn_lean_io_process_child_try_wait(child));
         if (some == quarn_box(0)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_NE(some, quarn_box(0)) << "the child did not end within 20 s";
@@ -236,7 +236,7 @@ TEST_F(SpawnTest, TakeStdinAndPids) {
     uint32_t pid = quarn_lean_io_process_child_pid(child);
     EXPECT_GT(pid, 0u);
     quarn_object *out = field(child, 1);
-    quarn_object *pair = take_ok(quarn_lean_io_process_child_take_stdin(child));
+    quarn_object *pair = ok(quarn_lean_io_process_child_take_stdin(child));
     quarn_object *in = quarn_ctor_get(pair, 0);
     quarn_object *rest = quarn_ctor_get(pair, 1);
     EXPECT_EQ(quarn_ctor_get(rest, 0), quarn_box(0));
@@ -250,7 +250,7 @@ TEST_F(SpawnTest, TakeStdinAndPids) {
     EXPECT_EQ(quarn_lean_io_process_child_pid(rest), pid);
 
     // A child whose stdin was not piped gives the scalar 0.
-    quarn_object *second = take_ok(quarn_lean_io_process_child_take_stdin(rest));
+    quarn_object *second = ok(quarn_lean_io_process_child_take_stdin(rest));
     EXPECT_EQ(quarn_ctor_get(second, 0), quarn_box(0));
     quarn_dec(second);
     EXPECT_EQ(quarn_lean_io_process_get_pid(), static_cast<uint32_t>(::getpid()));
@@ -261,7 +261,7 @@ TEST_F(SpawnTest, TheChildKeepsOnlyItsThreeStreams) {
     Spawn other = shell("cat");
     other.modes[0] = other.modes[1] = other.modes[2] = QUARN_STDIO_PIPED;
     quarn_object *holder = spawn(other);
-    quarn_object *temp = take_ok(quarn_lean_io_create_tempfile());
+    quarn_object *temp = ok(quarn_lean_io_create_tempfile());
     Spawn s;
     s.command = "ls";
     s.arguments = {"/proc/self/fd"};
@@ -271,7 +271,7 @@ TEST_F(SpawnTest, TheChildKeepsOnlyItsThreeStreams) {
     EXPECT_EQ(code, 0u);
     std::remove(kit_cstr(quarn_ctor_get(temp, 1)));
     quarn_dec(temp);
-    quarn_object *pair = take_ok(quarn_lean_io_process_child_take_stdin(holder));
+    quarn_object *pair = ok(quarn_lean_io_process_child_take_stdin(holder));
     quarn_object *rest = quarn_ctor_get(pair, 1);
     quarn_inc(rest);
     quarn_dec(pair);  // closes cat's input

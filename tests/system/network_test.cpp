@@ -21,11 +21,6 @@ using kit::expect_error;
 using kit::ok;
 using kit::text;
 
-std::string string_of(quarn_object *s) {
-    auto *str = reinterpret_cast<quarn_string_object *>(s);
-    return std::string(str->data, str->size - 1);
-}
-
 quarn_object *ip_array(std::initializer_list<size_t> elements) {
     quarn_object *array = quarn_lean_mk_empty_array_with_capacity(quarn_box(elements.size()));
     for (size_t e : elements) array = quarn_lean_array_push(array, quarn_box(e));
@@ -63,11 +58,9 @@ TEST_F(NetworkTest, InterfaceAddressesAreTheUpAndRunningOnesOfTheSystem) {
         quarn_object *entry = quarn_array_uget_borrowed(entries, k);
         quarn_object *address = quarn_ctor_get(entry, 2);
         quarn_object *ip = quarn_ctor_get(quarn_ctor_get(address, 0), 0);
-        quarn_inc(ip);
         quarn_object *as_text = ok(quarn_obj_tag(address) == 0 ? quarn_lean_uv_ntop_v4(ip) : quarn_lean_uv_ntop_v6(ip));
-        quarn_dec(ip);
-        std::string name = string_of(quarn_ctor_get(entry, 0));
-        seen.insert(name + " " + string_of(as_text));
+        std::string name = kit::string_value(quarn_ctor_get(entry, 0));
+        seen.insert(name + " " + kit::string_value(as_text));
         quarn_dec(as_text);
         EXPECT_EQ(quarn_array_size(quarn_ctor_get(entry, 1)), 6u);
         EXPECT_EQ(quarn_obj_tag(quarn_ctor_get(entry, 3)), quarn_obj_tag(address)) << "netmask of the same family";
@@ -83,12 +76,12 @@ TEST_F(NetworkTest, AddressTextGoesBothWaysAndMalformedTextIsRefused) {
     quarn_object *v4 = ok(quarn_lean_uv_pton_v4(t));
     EXPECT_EQ(elements_of(v4), (std::vector<size_t>{192, 168, 0, 255}));
     quarn_object *back = ok(quarn_lean_uv_ntop_v4(v4));
-    EXPECT_EQ(string_of(back), "192.168.0.255");
+    EXPECT_EQ(kit::string_value(back), "192.168.0.255");
     quarn_object *t6 = text("2001:db8::ff00:42:8329");
     quarn_object *v6 = ok(quarn_lean_uv_pton_v6(t6));
     EXPECT_EQ(elements_of(v6), (std::vector<size_t>{0x2001, 0xdb8, 0, 0, 0, 0xff00, 0x42, 0x8329}));
     quarn_object *back6 = ok(quarn_lean_uv_ntop_v6(v6));
-    EXPECT_EQ(string_of(back6), "2001:db8::ff00:42:8329");
+    EXPECT_EQ(kit::string_value(back6), "2001:db8::ff00:42:8329");
     for (quarn_object *o : {t, v4, back, t6, v6, back6}) quarn_dec(o);
 
     for (const char *bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4 ", "::1", "a.b.c.d"}) {

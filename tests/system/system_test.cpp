@@ -25,15 +25,10 @@ using kit::expect_error;
 using kit::ok;
 using kit::text;
 
-std::string string_of(quarn_object *s) {
-    auto *str = reinterpret_cast<quarn_string_object *>(s);
-    return std::string(str->data, str->size - 1);
-}
-
 // The string of an ok result, the result released.
 std::string ok_string(quarn_object *result) {
     quarn_object *s = ok(result);
-    std::string value = string_of(s);
+    std::string value = kit::string_value(s);
     quarn_dec(s);
     return value;
 }
@@ -112,10 +107,10 @@ TEST_F(SystemTest, IdentifiersNamesAndUptimeAreTheSystems) {
     utsname names{};
     ASSERT_EQ(::uname(&names), 0);
     quarn_object *u = ok(quarn_lean_uv_os_uname());
-    EXPECT_EQ(string_of(quarn_ctor_get(u, 0)), names.sysname);
-    EXPECT_EQ(string_of(quarn_ctor_get(u, 1)), names.release);
-    EXPECT_EQ(string_of(quarn_ctor_get(u, 2)), names.version);
-    EXPECT_EQ(string_of(quarn_ctor_get(u, 3)), names.machine);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(u, 0)), names.sysname);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(u, 1)), names.release);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(u, 2)), names.version);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(u, 3)), names.machine);
     quarn_dec(u);
 
     char exe[4096] = {};
@@ -191,7 +186,7 @@ TEST_F(SystemTest, CpuInfoListsTheOnlineProcessors) {
     EXPECT_EQ(array->size, static_cast<size_t>(::sysconf(_SC_NPROCESSORS_ONLN)));
     for (size_t i = 0; i < array->size; ++i) {
         quarn_object *cpu = array->data[i];
-        EXPECT_FALSE(string_of(quarn_ctor_get(cpu, 0)).empty());
+        EXPECT_FALSE(kit::string_value(quarn_ctor_get(cpu, 0)).empty());
         EXPECT_GT(quarn_ctor_get_uint64(cpu, 8 + 1 * 8) + quarn_ctor_get_uint64(cpu, 8 + 4 * 8), 0u)
             << "a processor that was never busy nor idle";
     }
@@ -223,8 +218,8 @@ TEST_F(SystemTest, HomeAndPasswordEntryAreTheEffectiveUsers) {
         EXPECT_EQ(ok_string(quarn_lean_uv_os_homedir()), dir);
     }
     quarn_object *p = ok(quarn_lean_uv_os_get_passwd());
-    EXPECT_EQ(string_of(quarn_ctor_get(p, 0)), name);
-    EXPECT_EQ(string_of(quarn_ctor_get(p, 2)), dir);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(p, 0)), name);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(p, 2)), dir);
     EXPECT_EQ(quarn_ctor_get_uint64(p, 3 * 8), ::geteuid());
     EXPECT_EQ(quarn_ctor_get_uint64(p, 4 * 8), entry->pw_gid);
     quarn_dec(p);
@@ -232,7 +227,7 @@ TEST_F(SystemTest, HomeAndPasswordEntryAreTheEffectiveUsers) {
     quarn_object *g = ok(quarn_lean_uv_os_get_group(0));
     ASSERT_FALSE(quarn_is_scalar(g)) << "group 0 exists";
     quarn_object *record = quarn_ctor_get(g, 0);
-    EXPECT_EQ(string_of(quarn_ctor_get(record, 0)), ::getgrgid(0)->gr_name);
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(record, 0)), ::getgrgid(0)->gr_name);
     EXPECT_EQ(quarn_ctor_get_uint64(record, 2 * 8), 0u);
     quarn_dec(g);
     EXPECT_EQ(ok(quarn_lean_uv_os_get_group(4000000123u)), quarn_box(0));
@@ -265,15 +260,15 @@ TEST_F(SystemTest, EnvironmentIsReadWrittenAndListed) {
     quarn_dec(ok(quarn_lean_uv_os_setenv(name, value)));
     EXPECT_STREQ(std::getenv("QUARN_SYSTEM_TEST"), "a=b c");
     quarn_object *some = ok(quarn_lean_uv_os_getenv(name));
-    EXPECT_EQ(string_of(quarn_ctor_get(some, 0)), "a=b c");
+    EXPECT_EQ(kit::string_value(quarn_ctor_get(some, 0)), "a=b c");
     quarn_dec(some);
 
     quarn_object *all = ok(quarn_lean_uv_os_environ());
     auto *pairs = reinterpret_cast<quarn_array_object *>(all);
     int found = 0;
     for (size_t i = 0; i < pairs->size; ++i)
-        if (string_of(quarn_ctor_get(pairs->data[i], 0)) == "QUARN_SYSTEM_TEST") {
-            EXPECT_EQ(string_of(quarn_ctor_get(pairs->data[i], 1)), "a=b c");
+        if (kit::string_value(quarn_ctor_get(pairs->data[i], 0)) == "QUARN_SYSTEM_TEST") {
+            EXPECT_EQ(kit::string_value(quarn_ctor_get(pairs->data[i], 1)), "a=b c");
             ++found;
         }
     EXPECT_EQ(found, 1);
