@@ -3,7 +3,11 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: demo test deps configure build bench
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= type_table object_codec
+
+.PHONY: demo test deps configure build bench fuzz
 
 demo: build
 	cmake --build $(BUILD) --target run-examples
@@ -22,3 +26,16 @@ configure: deps
 
 deps:
 	@./scripts/install-deps
+
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
+# and runs each for FUZZ_SECONDS seconds, from its seed corpus in fuzz/corpus/<target>.
+# Inputs found to cover new paths collect in $(FUZZ_BUILD)/corpus-<target>.
+fuzz: deps
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD)
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus-$$t && \
+	  $(FUZZ_BUILD)/fuzz_$$t $(FUZZ_BUILD)/corpus-$$t fuzz/corpus/$$t \
+	    -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/crash-$$t- || exit 1; \
+	done

@@ -21,6 +21,8 @@ public:
     std::size_t consumed() const noexcept { return static_cast<std::size_t>(at_ - start_); }
     std::size_t total() const noexcept { return static_cast<std::size_t>(end_ - start_); }
     bool at_end() const noexcept { return at_ == end_; }
+    // The next unread byte (remaining() bytes may be looked at).
+    const std::uint8_t *position() const noexcept { return at_; }
 
     // `n` bytes in place; `out` points into the input.
     bool take(std::size_t n, const std::uint8_t *&out) noexcept {
