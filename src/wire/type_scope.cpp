@@ -1,5 +1,8 @@
 #include "wire/type_scope.h"
 
+#include "capi/type_expr.h"
+#include "wire/object_codec.h"
+
 namespace quarn::wire {
 
 const Scope *ScopeArena::open(const TypeExpr &inductive, const Scope *outer) {
@@ -54,7 +57,7 @@ bool takes_no_bytes(ScopedType t, const quarn_types *table, ScopeArena &scopes) 
     // Trivial structures may wrap each other and pairs nest: a short walk with its own stack
     // and a step budget (a type that needs more steps is treated as taking bytes). Nothing is
     // allocated for the common answer, a type that takes bytes at its root.
-    constexpr int kStepBudget = 64;
+    constexpr int kStepBudget = static_cast<int>(capi::kMaxTypeDepth);
     ScopedType pending[kStepBudget + 1];
     int pending_count = 0;
     pending[pending_count++] = t;
@@ -83,23 +86,41 @@ bool takes_no_bytes(ScopedType t, const quarn_types *table, ScopeArena &scopes) 
     return true;
 }
 
-Text zero_size_count_message(std::uint64_t count) {
-    Text message("a count of ");
-    message.append(decimal(static_cast<long long>(count)))
-        .append(" elements without bytes exceeds the limit of ")
-        .append(decimal(kMaxZeroSizeElements));
-    return message;
+bool EmptyParts::add_elements(std::uint64_t count, Text &error) {
+    elements_ += count;
+    if (elements_ <= kMaxZeroSizeElements) return true;
+    error.assign("a value holds more than ")
+        .append(decimal(kMaxZeroSizeElements))
+        .append(" list or array elements that take no bytes");
+    return false;
 }
 
-bool check_element_count(Reader &in, std::uint32_t count, ScopedType element,
-                         const quarn_types *table, ScopeArena &scopes) {
-    if (takes_no_bytes(element, table, scopes)) {
-        if (count <= kMaxZeroSizeElements) return true;
-        Text message = zero_size_count_message(count);
-        return in.fail({message});
+bool EmptyParts::add_part(std::size_t bytes_so_far, Text &error) {
+    if (bytes_so_far != bytes_at_last_part_) {
+        bytes_at_last_part_ = bytes_so_far;
+        in_a_row_ = 0;
     }
-    if (count <= in.remaining()) return true;
-    return in.fail({"a length of ", decimal(count), " exceeds the remaining wire data"});
+    if (++in_a_row_ <= kMaxPartsWithoutBytes) return true;
+    error.assign("a value holds more than ")
+        .append(decimal(static_cast<long long>(kMaxPartsWithoutBytes)))
+        .append(" parts in a row without bytes");
+    return false;
+}
+
+bool check_trivial_chain(const capi::Definition &d, const Scope *field_scope,
+                         const quarn_types *table, ScopeArena &scopes, Text &error) {
+    ScopedType next{&d.constructors[0].fields[d.trivial_field].type, field_scope};
+    Text ignored;
+    for (std::size_t steps = 0; steps <= capi::kMaxTypeDepth; ++steps) {
+        if (!scopes.resolve(next, ignored) || next.type->kind != Kind::Inductive) return true;
+        const capi::Definition *inner = definition_of(*next.type, table, ignored);
+        if (inner == nullptr || inner->opaque || !inner->trivial) return true;
+        const capi::Constructor &c = inner->constructors[0];
+        const Scope *scope = next.type->children.empty() ? nullptr : scopes.open(*next.type, next.scope);
+        next = {&c.fields[inner->trivial_field].type, scope};
+    }
+    error.assign(d.name).append(" is represented by itself");
+    return false;
 }
 
 namespace {

@@ -10,7 +10,6 @@
 
 #include "capi/types.h"
 #include "core/allocator.h"
-#include "wire/reader.h"
 
 namespace quarn::wire {
 
@@ -52,20 +51,31 @@ private:
 const capi::Definition *definition_of(const TypeExpr &t, const quarn_types *table, Text &error);
 
 // Whether values of the type take no bytes on the wire (Unit, pairs of such types, trivial
-// structures over such a field). Types that cannot be resolved count as taking bytes.
+// structures over such a field). Types that cannot be resolved, or that nest deeper than
+// the depth limit of type expressions, count as taking bytes.
 bool takes_no_bytes(ScopedType t, const quarn_types *table, ScopeArena &scopes);
 
-// Lists and arrays of elements that take no bytes are written as their count alone; the
-// count is bounded so that a few bytes of input cannot demand gigabytes.
-inline constexpr std::uint32_t kMaxZeroSizeElements = 1u << 16;
+// What a value holds that takes no bytes, bounded as in the object codec: at most
+// kMaxZeroSizeElements list or array elements that take no bytes in one value ("a value
+// holds more than 65536 list or array elements that take no bytes"), and at most
+// kMaxPartsWithoutBytes parts processed in a row without a byte in between ("a value holds
+// more than 4194304 parts in a row without bytes"), which stops types without finite values.
+class EmptyParts {
+public:
+    bool add_elements(std::uint64_t count, Text &error);
+    bool add_part(std::size_t bytes_so_far, Text &error);
 
-// The message for a count of elements that take no bytes above the bound.
-Text zero_size_count_message(std::uint64_t count);
+private:
+    std::uint64_t elements_ = 0;
+    std::uint64_t in_a_row_ = 0;
+    std::size_t bytes_at_last_part_ = 0;
+};
 
-// Checks a count of elements against what remains of the input (or, for elements that take
-// no bytes, against kMaxZeroSizeElements), recording the message in the reader.
-bool check_element_count(Reader &in, std::uint32_t count, ScopedType element,
-                         const quarn_types *table, ScopeArena &scopes);
+// Checks the designated field of a trivial structure (`inductive`, definition d, read in
+// `scope`): following trivial structures from there must reach another kind of type within
+// the depth limit of type expressions, else "{} is represented by itself" (d's name).
+bool check_trivial_chain(const capi::Definition &d, const Scope *field_scope,
+                         const quarn_types *table, ScopeArena &scopes, Text &error);
 
 // A copy of the type with its Param nodes replaced through the scopes, for messages that
 // print the type as it is meant. Substitution stops a few levels down (deeper parts are

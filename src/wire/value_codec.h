@@ -12,7 +12,7 @@
 #include "capi/types.h"
 #include "capi/value.h"
 #include "core/allocator.h"
-#include "wire/byte_builder.h"
+#include "wire/byte_sink.h"
 #include "wire/reader.h"
 
 namespace quarn::wire {
@@ -21,7 +21,7 @@ namespace quarn::wire {
 // mismatch returns false with the message in `error`; what was appended is then meaningless.
 // Borrows v and t.
 bool write_value(const quarn_value &v, const capi::TypeExpr &t, const quarn_types *table,
-                 ByteBuilder &out, Text &error);
+                 ByteSink &out, Text &error);
 
 // Reads one value of type t from the reader. Returns a value owned by the caller, or null
 // with the message in the reader (in.error()) and nothing left behind.

@@ -68,6 +68,7 @@ bool is_scalar_value(std::uint32_t c) noexcept { return c < 0xD800 || (c > 0xDFF
 quarn_value *read_value(Reader &in, const TypeExpr &root_type, const quarn_types *table) {
     quarn_value *root = nullptr;
     ScopeArena scopes;
+    EmptyParts empty;
     Vector<Item> pending;
     pending.push_back({&root, {&root_type, nullptr}});
     Text error;
@@ -79,7 +80,7 @@ quarn_value *read_value(Reader &in, const TypeExpr &root_type, const quarn_types
         Item item = pending.back();
         pending.pop_back();
         ScopedType t = item.type;
-        if (!scopes.resolve(t, error)) {
+        if (!empty.add_part(in.consumed(), error) || !scopes.resolve(t, error)) {
             in.fail({error});
             return fail();
         }
@@ -151,7 +152,13 @@ quarn_value *read_value(Reader &in, const TypeExpr &root_type, const quarn_types
         case Kind::Array: {
             std::uint32_t count = 0;
             ScopedType element{&type.children[0], t.scope};
-            if (!(ok = in.u32(count) && check_element_count(in, count, element, table, scopes))) break;
+            if (!(ok = in.u32(count))) break;
+            if (takes_no_bytes(element, table, scopes)) {
+                if (!empty.add_elements(count, error)) ok = in.fail({error});
+            } else if (count > in.remaining()) {
+                ok = in.fail({"a length of ", decimal(count), " exceeds the remaining wire data"});
+            }
+            if (!ok) break;
             quarn_value &v = *place(item.slot, type.kind);
             v.children.resize(count, nullptr);
             for (std::size_t i = count; i-- > 0;) pending.push_back({&v.children[i], element});
@@ -198,11 +205,16 @@ quarn_value *read_value(Reader &in, const TypeExpr &root_type, const quarn_types
                 if ((ok = in.u64(handle))) place(item.slot, Kind::Opaque)->bits = handle;
                 break;
             }
+            const Scope *scope = type.children.empty() ? &kNoArguments : scopes.open(type, t.scope);
             std::uint32_t index = 0;
             if (d->trivial) {
                 const capi::Constructor &c = d->constructors[0];
                 if (d->trivial_field != 0 || c.fields.size() != 1) {
                     ok = in.fail({d->name, " is represented by one of several fields"});
+                    break;
+                }
+                if (!check_trivial_chain(*d, scope, table, scopes, error)) {
+                    ok = in.fail({error});
                     break;
                 }
             } else {
@@ -213,10 +225,6 @@ quarn_value *read_value(Reader &in, const TypeExpr &root_type, const quarn_types
                 }
             }
             const capi::Constructor &c = d->constructors[index];
-            const Scope *scope = &kNoArguments;
-            if (!type.children.empty()) {
-                scope = scopes.open(type, t.scope);
-            }
             quarn_value &v = *place(item.slot, Kind::Inductive);
             v.bits = index;
             v.children.resize(c.fields.size(), nullptr);

@@ -31,9 +31,9 @@ bool mismatch(const quarn_value &v, ScopedType t, const ScopeArena &scopes, Text
     return false;
 }
 
-void write_bytes(ByteBuilder &out, const quarn_value &v) noexcept {
+void write_bytes(ByteSink &out, const quarn_value &v) noexcept {
     out.u32(wire_length(v.bytes.size()));
-    out.append(v.bytes.data(), v.bytes.size());
+    out.bytes(v.bytes.data(), v.bytes.size());
 }
 
 // The fixed-width numbers, by type kind: how many bytes of the value's bits are written.
@@ -60,8 +60,9 @@ int fixed_width(Kind kind) noexcept {
 }  // namespace
 
 bool write_value(const quarn_value &root, const TypeExpr &root_type, const quarn_types *table,
-                 ByteBuilder &out, Text &error) {
+                 ByteSink &out, Text &error) {
     ScopeArena scopes;
+    EmptyParts empty;
     Vector<Item> pending;
     pending.push_back({&root, {&root_type, nullptr}});
     while (!pending.empty()) {
@@ -101,11 +102,9 @@ bool write_value(const quarn_value &root, const TypeExpr &root_type, const quarn
                     .append(decimal(static_cast<long long>(v.children.size())));
                 return false;
             }
-            const Scope *scope = &kNoArguments;
-            if (!type.children.empty()) {
-                scope = scopes.open(type, t.scope);
-            }
+            const Scope *scope = type.children.empty() ? &kNoArguments : scopes.open(type, t.scope);
             if (d->trivial) {
+                if (!check_trivial_chain(*d, scope, table, scopes, error)) return false;
                 pending.push_back({v.children[d->trivial_field], {&c.fields[d->trivial_field].type, scope}});
                 continue;
             }
@@ -117,7 +116,7 @@ bool write_value(const quarn_value &root, const TypeExpr &root_type, const quarn
 
         if (v.kind != type.kind) return mismatch(v, t, scopes, error);
         if (int width = fixed_width(type.kind); width != 0) {
-            out.append(&v.bits, static_cast<std::size_t>(width));  // little-endian: the low bytes
+            out.low_bytes(v.bits, static_cast<std::size_t>(width));
             continue;
         }
         switch (type.kind) {
@@ -130,7 +129,7 @@ bool write_value(const quarn_value &root, const TypeExpr &root_type, const quarn
         case Kind::ByteArray: write_bytes(out, v); break;
         case Kind::FloatArray:
             out.u32(wire_length(v.bytes.size() / sizeof(double)));
-            out.append(v.bytes.data(), v.bytes.size());
+            out.bytes(v.bytes.data(), v.bytes.size());
             break;
         case Kind::Unit: break;
         case Kind::Option:
@@ -141,10 +140,7 @@ bool write_value(const quarn_value &root, const TypeExpr &root_type, const quarn
         case Kind::Array: {
             std::uint32_t count = wire_length(v.children.size());
             ScopedType element{&type.children[0], t.scope};
-            if (count > kMaxZeroSizeElements && takes_no_bytes(element, table, scopes)) {
-                error = zero_size_count_message(count);
-                return false;
-            }
+            if (takes_no_bytes(element, table, scopes) && !empty.add_elements(count, error)) return false;
             out.u32(count);
             for (std::size_t i = count; i-- > 0;) pending.push_back({v.children[i], element});
             break;

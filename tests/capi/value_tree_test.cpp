@@ -40,7 +40,7 @@ bool is_live(uint64_t handle) {
 
 uint64_t handle_of(const quarn_value *opaque) {
     // The wire bytes of an opaque value are its handle.
-    quarn::wire::ByteBuilder out;
+    quarn::wire::ByteSink out;
     quarn::Text error;
     EXPECT_TRUE(quarn::wire::write_value(*opaque, simple(Kind::Opaque), nullptr, out, error)) << error;
     uint64_t h = 0;
