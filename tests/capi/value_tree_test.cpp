@@ -2,6 +2,8 @@
 // equality, handles owned by values, and trees far deeper than the C stack allows to recurse.
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "capi/handle_table.h"
 #include "capi/types.h"
@@ -152,6 +154,24 @@ TEST_F(HostValueTree, HandlesThatAreNotLiveAreFatal) {
     EXPECT_EXIT(quarn_value_clone(value_with_released_handle()), ::testing::ExitedWithCode(1),
                 "INTERNAL PANIC: quarn_value_clone: [0-9]+ is not a live handle "
                 "\\(was the value freed\\?\\)\n$");
+}
+
+TEST_F(HostValueTree, ThreadsCloneAndFreeCopiesOfOneValue) {
+    // Several threads read one value at once, each cloning it (new handles) and freeing its
+    // clones; the handle table is the only thing they share.
+    quarn_value *items[] = {opaque_value("a"), opaque_value("b"), quarn_value_cstring("c")};
+    quarn_value *shared = quarn_value_list(items, 3);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([shared] {
+            for (int i = 0; i < 500; ++i) {
+                quarn_value *copy = quarn_value_clone(shared);
+                if (quarn_value_equal(copy, shared) != 0) ADD_FAILURE() << "a clone with the same handles";
+                quarn_value_free(copy);
+            }
+        });
+    for (std::thread &t : threads) t.join();
+    quarn_value_free(shared);
 }
 
 TEST(HostValueDeepTrees, AMillionLevelsDeepCostNoCStack) {
