@@ -103,7 +103,7 @@ QUARN_API const double *quarn_value_get_floats(const quarn_value *value, std::si
 
 QUARN_API char *quarn_value_string_dup(const quarn_value *value) noexcept {
     const quarn_value &v = expect_kind(value, Kind::String, "quarn_value_string_dup");
-    if (std::memchr(v.bytes.data(), 0, v.bytes.size()) != nullptr) return nullptr;
+    if (!v.bytes.empty() && std::memchr(v.bytes.data(), 0, v.bytes.size()) != nullptr) return nullptr;
     char *text = quarn::PanicAllocator<char>().allocate(v.bytes.size() + 1);
     if (!v.bytes.empty()) std::memcpy(text, v.bytes.data(), v.bytes.size());
     text[v.bytes.size()] = '\0';

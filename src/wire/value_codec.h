@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "capi/types.h"
 #include "capi/value.h"
@@ -22,6 +23,13 @@ namespace quarn::wire {
 // Borrows v and t.
 bool write_value(const quarn_value &v, const capi::TypeExpr &t, const quarn_types *table,
                  ByteSink &out, Text &error);
+
+// write_value of the type handle's expression and table into an empty buffer record (the
+// bytes' storage is handed over; the receiver frees it with quarn_buffer_free). A record that
+// is not empty is fatal: "<function>: a quarn buffer was filled twice". Returns false with
+// the message in `error`, the record left empty. Borrows v and type.
+bool write_value_to_buffer(const quarn_value &v, const quarn_type &type, quarn_buffer *buffer,
+                           std::string_view function, Text &error);
 
 // Reads one value of type t from the reader. Returns a value owned by the caller, or null
 // with the message in the reader (in.error()) and nothing left behind.

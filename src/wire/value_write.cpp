@@ -164,4 +164,13 @@ bool write_value(const quarn_value &root, const TypeExpr &root_type, const quarn
     return true;
 }
 
+bool write_value_to_buffer(const quarn_value &v, const quarn_type &type, quarn_buffer *buffer,
+                           std::string_view function, Text &error) {
+    capi::require_empty(buffer, function);
+    ByteSink out;
+    if (!write_value(v, type.expr, type.table, out, error)) return false;
+    out.hand_over(buffer, function);
+    return true;
+}
+
 }  // namespace quarn::wire

@@ -311,6 +311,26 @@ TEST(ValueCodecErrors, TagsAndTextAreChecked) {
               "a value Option(Unit) is not of type Except{error: Unit, value: Unit}");
 }
 
+TEST(ValueCodecBuffers, BytesAreHandedToAnEmptyRecord) {
+    quarn_type *nat = quarn_type_simple(QUARN_KIND_NAT), *string = quarn_type_simple(QUARN_KIND_STRING);
+    quarn_type *pair = quarn_type_prod(nat, string);
+    Owned v(quarn_value_prod(quarn_value_nat(256), quarn_value_cstring("")));
+    quarn_buffer buffer = QUARN_BUFFER_EMPTY;
+    quarn::Text error;
+    ASSERT_TRUE(quarn::wire::write_value_to_buffer(*v.get(), *pair, &buffer, "test", error)) << error;
+    EXPECT_EQ(Bytes(buffer.data, buffer.data + buffer.length), (Bytes{2, 0, 0, 0, 0, 1, 0, 0, 0, 0}));
+    EXPECT_INTERNAL_PANIC(quarn::wire::write_value_to_buffer(*v.get(), *pair, &buffer, "quarn_call_write", error),
+                          "quarn_call_write: a quarn buffer was filled twice");
+    quarn_buffer_free(&buffer);
+    Owned wrong(quarn_value_unit());
+    EXPECT_FALSE(quarn::wire::write_value_to_buffer(*wrong.get(), *pair, &buffer, "test", error));
+    EXPECT_EQ(std::string(error), "a value Unit is not of type Prod(Nat, String)");
+    EXPECT_EQ(buffer.data, nullptr) << "a failed write leaves the record empty";
+    quarn_type_free(pair);
+    quarn_type_free(string);
+    quarn_type_free(nat);
+}
+
 TEST(ValueCodecErrors, ValuesOfOneProgramDoNotFitAnother) {
     Owned point(ctor(0, {quarn_value_nat(1), quarn_value_float(2.0)}));
     EXPECT_EQ(encode_error(point.get(), inductive(kPoint), other_table()), "Point.mk takes 1 fields, not 2");
