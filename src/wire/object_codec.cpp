@@ -121,6 +121,12 @@ private:
         return out;
     }
 
+    // Whether values of `node` are written without visiting other values.
+    bool leaf(std::uint32_t node) noexcept {
+        representation(node);
+        return plan_[node].leaf;
+    }
+
     void count(std::size_t n) noexcept {
         if (n > UINT32_MAX) internal_panic(kLengthLimit);
         out_.u32(static_cast<std::uint32_t>(n));
@@ -133,6 +139,12 @@ private:
             case Op::ListCells: {
                 quarn_object *cell = task.value;
                 if (quarn_is_scalar(cell)) return;
+                if (leaf(task.node)) {
+                    // Elements that visit nothing else are written in one walk.
+                    for (; !quarn_is_scalar(cell); cell = quarn_ctor_get(cell, 1))
+                        value(task.node, quarn_ctor_get(cell, 0));
+                    return;
+                }
                 push({Op::ListCells, task.node, quarn_ctor_get(cell, 1), 0});
                 push({Op::Value, task.node, quarn_ctor_get(cell, 0), 0});
                 return;
@@ -140,6 +152,10 @@ private:
             case Op::ArrayItems: {
                 auto *array = reinterpret_cast<quarn_array_object *>(task.value);
                 if (task.extra == array->size) return;
+                if (leaf(task.node)) {
+                    for (std::size_t i = task.extra; i < array->size; ++i) value(task.node, array->data[i]);
+                    return;
+                }
                 push({Op::ArrayItems, task.node, task.value, task.extra + 1});
                 push({Op::Value, task.node, array->data[task.extra], 0});
                 return;
@@ -178,6 +194,12 @@ private:
         }
         switch (n.kind) {
             case Kind::Nat: {
+                if (quarn_is_scalar(v)) {
+                    std::uint64_t m = quarn_unbox(v);
+                    auto n = static_cast<std::uint32_t>(m == 0 ? 0 : 8 - __builtin_clzll(m) / 8);
+                    out_.u32(n);
+                    return out_.low_bytes(m, n);
+                }
                 std::uint64_t scratch;
                 return magnitude(number::view_nat(v, scratch));
             }
@@ -246,19 +268,37 @@ private:
             internal_panic({"invalid constructor tag ", decimal(tag), " for ", n.definition->name});
         out_.u32(static_cast<std::uint32_t>(index));
         const PlanConstructor &c = n.constructors[index];
-        // Pushed last first, so that the fields are written in order.
-        for (std::size_t i = c.fields.size(); i-- > 0;) {
-            const PlanField &f = c.fields[i];
-            if (f.kind == FieldKind::Object) {
-                push({Op::Value, f.node, quarn_ctor_get(v, f.position), 0});
-                continue;
+        // Fields that visit nothing else are written at once, in order, up to the first that
+        // does; it and the fields after it are pushed last first, so that they are written in
+        // order.
+        std::size_t first_pushed = 0;
+        while (first_pushed < c.fields.size()) {
+            const PlanField &f = c.fields[first_pushed];
+            if (f.kind != FieldKind::Object) {
+                scalar_bits(f.node, stored_bits(*c.constructor, f, v));
+            } else if (leaf(f.node)) {
+                value(f.node, quarn_ctor_get(v, f.position));
+            } else {
+                break;
             }
-            std::size_t width = f.kind == FieldKind::USize ? 8 : repr_width(f.repr);
-            if (width == 0) internal_panic("a scalar field of non-scalar representation");
-            std::uint64_t bits = 0;
-            std::memcpy(&bits, field_bytes(v) + field_offset(*c.constructor, f), width);
-            push({Op::ScalarBits, f.node, nullptr, bits});
+            ++first_pushed;
         }
+        for (std::size_t i = c.fields.size(); i-- > first_pushed;) {
+            const PlanField &f = c.fields[i];
+            if (f.kind == FieldKind::Object)
+                push({Op::Value, f.node, quarn_ctor_get(v, f.position), 0});
+            else
+                push({Op::ScalarBits, f.node, nullptr, stored_bits(*c.constructor, f, v)});
+        }
+    }
+
+    // The bits a usize or scalar field holds in the object.
+    static std::uint64_t stored_bits(const capi::Constructor &c, const PlanField &f, quarn_object *v) noexcept {
+        std::size_t width = f.kind == FieldKind::USize ? 8 : repr_width(f.repr);
+        if (width == 0) internal_panic("a scalar field of non-scalar representation");
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, field_bytes(v) + field_offset(c, f), width);
+        return bits;
     }
 
     // A usize or scalar field's value, given as the bits stored in the object.
@@ -324,6 +364,14 @@ private:
     bool fail(std::initializer_list<std::string_view> pieces) { return reader_.fail(pieces); }
     bool fail_with_error() { return reader_.fail({error_}); }
 
+    // Whether values of `node` are read without visiting other values, into `out`.
+    bool leaf(std::uint32_t node, bool &out) {
+        std::uint32_t represented;
+        if (!plan_.representation(node, represented, error_)) return fail_with_error();
+        out = plan_[node].leaf;
+        return true;
+    }
+
     // Accounts for a part of the value that takes no bytes (a Unit, a pair): many in a row
     // with no byte read in between mean a type without finite values.
     bool part_without_bytes() {
@@ -353,21 +401,38 @@ private:
                 return value(task.node, task.slot);
             case Op::ListCells: {
                 if (task.extra == 0) return true;
-                quarn_object *cell = new_constructor(1, 2, 0);
-                *task.slot = cell;
-                auto **fields = reinterpret_cast<quarn_ctor_object *>(cell)->fields;
-                push({Op::ListCells, task.node, &fields[1], task.extra - 1});
-                push({Op::Value, task.node, &fields[0], 0});
+                bool leaf_elements;
+                if (!leaf(task.node, leaf_elements)) return false;
+                quarn_object **slot = task.slot;
+                for (std::uint64_t left = task.extra; left > 0; --left) {
+                    quarn_object *cell = new_constructor(1, 2, 0);
+                    *slot = cell;
+                    auto **fields = reinterpret_cast<quarn_ctor_object *>(cell)->fields;
+                    if (!leaf_elements) {
+                        push({Op::ListCells, task.node, &fields[1], left - 1});
+                        push({Op::Value, task.node, &fields[0], 0});
+                        return true;
+                    }
+                    // Elements that visit nothing else are read in one loop.
+                    if (!value(task.node, &fields[0])) return false;
+                    slot = &fields[1];
+                }
                 return true;
             }
             case Op::ArrayItems: {
                 auto *array = reinterpret_cast<quarn_array_object *>(*task.slot);
-                std::size_t i = array->size;
-                if (i == task.extra) return true;
-                array->data[i] = quarn_box(0);
-                array->size = i + 1;
-                push({Op::ArrayItems, task.node, task.slot, task.extra});
-                push({Op::Value, task.node, &array->data[i], 0});
+                bool leaf_elements;
+                if (!leaf(task.node, leaf_elements)) return false;
+                for (std::size_t i = array->size; i < task.extra; ++i) {
+                    array->data[i] = quarn_box(0);
+                    array->size = i + 1;
+                    if (!leaf_elements) {
+                        push({Op::ArrayItems, task.node, task.slot, task.extra});
+                        push({Op::Value, task.node, &array->data[i], 0});
+                        return true;
+                    }
+                    if (!value(task.node, &array->data[i])) return false;
+                }
                 return true;
             }
             case Op::ScalarField:
@@ -594,17 +659,37 @@ private:
                                           std::size_t{layout.usize_fields} * 8 + layout.scalar_size);
         *slot = o;
         auto **fields = reinterpret_cast<quarn_ctor_object *>(o)->fields;
-        for (std::size_t i = c.fields.size(); i-- > 0;) {
-            const PlanField &f = c.fields[i];
-            if (f.kind == FieldKind::Object) {
-                push({Op::Value, f.node, &fields[f.position], 0});
-                continue;
+        // Fields that visit nothing else are read at once, in order, up to the first that
+        // does; it and the fields after it are pushed last first, so that they are read in
+        // order.
+        std::size_t first_pushed = 0;
+        while (first_pushed < c.fields.size()) {
+            const PlanField &f = c.fields[first_pushed];
+            if (f.kind != FieldKind::Object) {
+                if (!scalar_field(f.node, o, scalar_place(layout, f))) return false;
+            } else {
+                bool leaf_field;
+                if (!leaf(f.node, leaf_field)) return false;
+                if (!leaf_field) break;
+                if (!value(f.node, &fields[f.position])) return false;
             }
-            std::size_t width = f.kind == FieldKind::USize ? 8 : repr_width(f.repr);
-            // The object's slot stands in for the object: it is the slot that holds it.
-            push({Op::ScalarField, f.node, slot, field_offset(layout, f) << 4 | width});
+            ++first_pushed;
+        }
+        for (std::size_t i = c.fields.size(); i-- > first_pushed;) {
+            const PlanField &f = c.fields[i];
+            if (f.kind == FieldKind::Object)
+                push({Op::Value, f.node, &fields[f.position], 0});
+            else
+                // The slot that holds the object stands in for it.
+                push({Op::ScalarField, f.node, slot, scalar_place(layout, f)});
         }
         return true;
+    }
+
+    // A usize or scalar field's offset and width, packed into one word.
+    static std::uint64_t scalar_place(const capi::Constructor &c, const PlanField &f) noexcept {
+        std::size_t width = f.kind == FieldKind::USize ? 8 : repr_width(f.repr);
+        return field_offset(c, f) << 4 | width;
     }
 
     // Reads a usize or scalar field's value and stores it into the object's scalar area.

@@ -2,10 +2,41 @@
 
 #include "capi/type_expr.h"
 
+#include <new>
+
 namespace quarn::wire {
 
 using capi::Kind;
 using capi::TypeExpr;
+
+namespace {
+
+// Whether values of a representing node are read and written without visiting other values.
+bool is_leaf(const PlanNode &n) noexcept {
+    switch (n.kind) {
+        case Kind::Option:
+        case Kind::List:
+        case Kind::Array:
+        case Kind::Prod:
+        case Kind::Except:
+            return false;
+        case Kind::Inductive:
+            if (n.opaque) return true;
+            for (const PlanConstructor &c : n.constructors)
+                if (!c.fields.empty() || c.constructor->object_fields != 0 ||
+                    c.constructor->usize_fields != 0 || c.constructor->scalar_size != 0)
+                    return false;
+            return true;
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
+TypePlan::~TypePlan() {
+    for (PlanNode *n : nodes_) delete n;
+}
 
 bool TypePlan::add(const TypeExpr &type, std::uint32_t &node, Text &error) {
     if (capi::type_depth(type) > capi::kMaxTypeDepth) {
@@ -44,14 +75,16 @@ bool TypePlan::intern(const TypeExpr &type, std::uint32_t &node, Text &error) {
             break;
     }
     node = static_cast<std::uint32_t>(nodes_.size());
-    nodes_.push_back(std::move(fresh));
+    auto *stored = new (std::nothrow) PlanNode(std::move(fresh));
+    if (stored == nullptr) internal_panic(kOutOfMemory);
+    nodes_.push_back(stored);
     ids_.emplace(std::move(key), node);
     return true;
 }
 
 bool TypePlan::resolve(std::uint32_t node, Text &error) {
-    if (nodes_[node].resolved) return true;
-    std::uint32_t index = nodes_[node].index;
+    if (nodes_[node]->resolved) return true;
+    std::uint32_t index = nodes_[node]->index;
     std::size_t definitions = table_ == nullptr ? 0 : table_->definitions.size();
     if (index >= definitions) {
         error.clear();
@@ -59,15 +92,15 @@ bool TypePlan::resolve(std::uint32_t node, Text &error) {
         return false;
     }
     const capi::Definition &definition = table_->definitions[index];
-    if (nodes_[node].args.size() != definition.parameters) {
+    if (nodes_[node]->args.size() != definition.parameters) {
         error.clear();
         capi::append_pieces(error, {definition.name, " applied to ",
-                                    decimal(static_cast<long long>(nodes_[node].args.size())),
+                                    decimal(static_cast<long long>(nodes_[node]->args.size())),
                                     " arguments"});
         return false;
     }
     // The arguments are copied: interning below may move the nodes.
-    Vector<TypeExpr> args = nodes_[node].args;
+    Vector<TypeExpr> args = nodes_[node]->args;
     Vector<PlanConstructor> constructors;
     constructors.reserve(definition.constructors.size());
     TypeExpr field_type;
@@ -83,7 +116,7 @@ bool TypePlan::resolve(std::uint32_t node, Text &error) {
         }
         constructors.push_back(std::move(plan));
     }
-    PlanNode &n = nodes_[node];
+    PlanNode &n = *nodes_[node];
     n.definition = &definition;
     n.opaque = definition.opaque;
     n.trivial = definition.trivial;
@@ -93,20 +126,24 @@ bool TypePlan::resolve(std::uint32_t node, Text &error) {
     return true;
 }
 
-bool TypePlan::representation(std::uint32_t node, std::uint32_t &out, Text &error) {
+bool TypePlan::find_representation(std::uint32_t node, std::uint32_t &out, Text &error) {
     std::uint32_t start = node;
     // A chain longer than the number of nodes has come back to a node it passed.
     for (std::size_t steps = 0;; ++steps) {
-        if (nodes_[node].kind != Kind::Inductive) break;
+        if (nodes_[node]->kind != Kind::Inductive) break;
         if (!resolve(node, error)) return false;
-        if (!nodes_[node].trivial) break;
+        if (!nodes_[node]->trivial) break;
         if (steps > nodes_.size()) {
             error.clear();
-            capi::append_pieces(error, {nodes_[start].definition->name, " is represented by itself"});
+            capi::append_pieces(error, {nodes_[start]->definition->name, " is represented by itself"});
             return false;
         }
-        node = nodes_[node].alias;
+        node = nodes_[node]->alias;
     }
+    PlanNode &first = *nodes_[start];
+    first.representation = node;
+    first.leaf = is_leaf(*nodes_[node]);
+    first.representation_known = true;
     out = node;
     return true;
 }
@@ -123,7 +160,7 @@ bool TypePlan::zero_size_at(std::uint32_t node, std::size_t depth, bool &out, Te
         return true;
     }
     if (!representation(node, node, error)) return false;
-    const PlanNode &n = nodes_[node];
+    const PlanNode &n = *nodes_[node];
     if (n.kind == Kind::Unit) {
         out = true;
         return true;

@@ -368,6 +368,39 @@ TEST_F(ObjectCodec, HandlesBorrowedAndAdopted) {
     quarn_dec(cell);
 }
 
+TEST_F(ObjectCodec, EncodingHandsItsStorageToABuffer) {
+    quarn::wire::ByteSink sink;
+    quarn_object *l = round_trip(list(kNat), {1, 0, 0, 0, 1, 0, 0, 0, 9});
+    quarn::wire::encode_object(nullptr, list(kNat), l, sink);
+    const uint8_t *storage = sink.data();
+    quarn_buffer buffer = QUARN_BUFFER_EMPTY;
+    sink.hand_over(&buffer, "test");
+    EXPECT_EQ(buffer.data, storage);  // no copy
+    EXPECT_EQ(buffer.length, 9u);
+    EXPECT_GE(buffer.capacity, 9u);
+    EXPECT_EQ(buffer.data[8], 9);
+    EXPECT_EQ(sink.length(), 0u);
+    quarn_buffer_free(&buffer);
+    // Nothing written still fills the record.
+    quarn::wire::ByteSink empty;
+    quarn::wire::encode_object(nullptr, kUnit, quarn_box(0), empty);
+    empty.hand_over(&buffer, "test");
+    EXPECT_NE(buffer.data, nullptr);
+    EXPECT_EQ(buffer.length, 0u);
+    quarn_buffer_free(&buffer);
+    quarn_dec(l);
+}
+
+TEST(ObjectCodecDeath, HandingOverToAFilledBuffer) {
+    quarn_buffer buffer = QUARN_BUFFER_EMPTY;
+    quarn_buffer_alloc(&buffer, 4);
+    quarn::wire::ByteSink sink;
+    sink.u32(1);
+    EXPECT_INTERNAL_PANIC(sink.hand_over(&buffer, "quarn_call_write"),
+                          "quarn_call_write: a quarn buffer was filled twice");
+    quarn_buffer_free(&buffer);
+}
+
 TEST(ObjectCodecDeath, MismatchesAndHostFunctions) {
     TypeExpr except_type = except(kNat, kNat);
     quarn_object *tag2 = quarn_alloc_ctor(2, 1, 0);
