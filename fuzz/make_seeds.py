@@ -100,5 +100,18 @@ def write(folder, seeds):
             f.write(data)
 
 
+# Host values read the same inputs; a few more that only host values see this way: handles
+# that were never registered (copied as numbers), many unit boxes, a long list.
+value_codec = dict(codec)
+value_codec.update({
+    "opaque_any_handle": u8(34) + u64(2**64 - 1),
+    "unit_boxes_limit": u8(31) + u32(65536),
+    "unit_boxes_over": u8(31) + u32(65537),
+    "list_long": u8(21) + u32(200) + b"".join(nat(i) for i in range(200)),
+    "except_error": u8(23) + u8(0) + text("failed"),
+    "except_bad_tag": u8(23) + u8(2),
+})
+
 write("corpus/type_table", tables)
 write("corpus/object_codec", codec)
+write("corpus/value_codec", value_codec)

@@ -160,6 +160,193 @@ QUARN_API void quarn_type_free(quarn_type *type) QUARN_HOST_NOEXCEPT;
 
 /* ---- Host values -------------------------------------------------------------------- */
 
+/*
+ * A host value is a tree of typed records that mirrors the wire format of values. Its kind
+ * is one of the type kinds above: QUARN_KIND_NAT to QUARN_KIND_FUNCTION for values of those
+ * types, QUARN_KIND_INDUCTIVE (27) for a constructor value (a constructor of an inductive
+ * type of the program, by its position in the type's constructor list) and
+ * QUARN_KIND_OPAQUE (28) for an opaque value (a handle of the handle table). No value has
+ * kind QUARN_KIND_PARAM.
+ *
+ * Ownership. Every function that returns a quarn_value * as "a new value" gives it to the
+ * caller, who frees it with quarn_value_free. Functions that build a value from other
+ * values take those over: the caller must neither use nor free them afterwards. Readers
+ * that return a const quarn_value * return a part of their argument, valid while the
+ * argument lives; never free it. An opaque value and a function value holding a Lean closure
+ * (function kind 0) own their handle: freeing the value releases the handle, cloning it
+ * registers a new handle for the same object.
+ *
+ * Misuse. A null value, or a value of another kind than the function reads, is fatal:
+ * "<function>: a null pointer" or "<function>: the value is <kind>", the kind being named
+ * "a Nat", "an Int", "a Bool", "a UInt8", "a UInt16", "a UInt32", "a UInt64", "a USize",
+ * "an Int8", "an Int16", "an Int32", "an Int64", "an ISize", "a Float", "a Float32",
+ * "a Char", "a String", "Unit", "a ByteArray", "a FloatArray", "an Option", "a List",
+ * "an Array", "a pair", "an Except", "a function", "a constructor" or "an opaque value".
+ * A message that names a handle carries the function's name once, e.g.
+ *     quarn_value_free: 7 is not a live handle (was the value freed twice?)
+ *
+ * Threads. Any thread. A value is a plain record: one thread at a time may use a value
+ * (reading it from several threads at once is fine while none frees it).
+ *
+ * In messages (for example "a value {} is not of type {}" when a value does not fit a type)
+ * a value prints as its kind name and payload: Nat(5), Int(-3), Bool(true), Char(0x41),
+ * String("hi"), ByteArray(3 bytes), Option(none), List(Nat(1), Nat(2)), Prod(Nat(1), Unit),
+ * Except{error: String("no")}, Function{kind: 1, id: 4}, Opaque(7),
+ * Ctor{index: 0, fields: [Nat(1)]}; long and deep values are shortened with "...".
+ */
+
+/* Constructors. */
+
+/* A Nat or an Int from a machine number. Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_nat(uint64_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_int(int64_t n) QUARN_HOST_NOEXCEPT;
+/* A Nat from one or more ASCII decimal digits and nothing else (leading zeros allowed); null
+ * otherwise. Borrows `text`; a null text is fatal. Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_nat_parse(const char *text) QUARN_HOST_NOEXCEPT;
+/* An Int from an optional "-" and one or more decimal digits ("-0" is zero); null otherwise.
+ * Borrows `text`; a null text is fatal. Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_int_parse(const char *text) QUARN_HOST_NOEXCEPT;
+
+/* Values of the fixed-width kinds (a Bool is true for any non-zero b). Returns a new value.
+ * Any thread. */
+QUARN_API quarn_value *quarn_value_bool(int b) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_uint8(uint8_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_uint16(uint16_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_uint32(uint32_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_uint64(uint64_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_usize(size_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_int8(int8_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_int16(int16_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_int32(int32_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_int64(int64_t n) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_isize(ptrdiff_t n) QUARN_HOST_NOEXCEPT;
+/* Floats keep their bit pattern (NaN payloads and the sign of zero included). Returns a new
+ * value. Any thread. */
+QUARN_API quarn_value *quarn_value_float(double x) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_float32(float x) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_unit(void) QUARN_HOST_NOEXCEPT;
+/* A Char; null when code_point is not a Unicode scalar value (a surrogate U+D800 to U+DFFF,
+ * or above U+10FFFF). Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_char(uint32_t code_point) QUARN_HOST_NOEXCEPT;
+
+/* A String holding a copy of `length` bytes; null when they are not UTF-8. Borrows `bytes`,
+ * which may be null only when length is 0 (otherwise fatal). Returns a new value. Any
+ * thread. */
+QUARN_API quarn_value *quarn_value_string(const char *bytes, size_t length) QUARN_HOST_NOEXCEPT;
+/* A String holding a copy of a NUL-terminated text; null when it is not UTF-8. Borrows
+ * `text`; a null text is fatal. Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_cstring(const char *text) QUARN_HOST_NOEXCEPT;
+/* A ByteArray / FloatArray holding a copy. Borrows the storage, which may be null only when
+ * the length or count is 0 (otherwise fatal). Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_byte_array(const uint8_t *bytes, size_t length) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_float_array(const double *values, size_t count) QUARN_HOST_NOEXCEPT;
+
+/* Option: none, or some holding `value`. quarn_value_some consumes `value`. Returns a new
+ * value. Any thread. */
+QUARN_API quarn_value *quarn_value_none(void) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_some(quarn_value *value) QUARN_HOST_NOEXCEPT;
+/* Except: the ok side (Except's `value`) or the error side. Consumes `value`. Returns a new
+ * value. Any thread. */
+QUARN_API quarn_value *quarn_value_ok(quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_error(quarn_value *value) QUARN_HOST_NOEXCEPT;
+/* A pair. Consumes `first` and `second`. Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_prod(quarn_value *first, quarn_value *second) QUARN_HOST_NOEXCEPT;
+/* An Array / List of `count` elements in order. Consumes every element; borrows the array
+ * of pointers itself, which may be null when count is 0. A null element is fatal (checked
+ * before anything is taken over). Returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_array(quarn_value *const *values, size_t count) QUARN_HOST_NOEXCEPT;
+QUARN_API quarn_value *quarn_value_list(quarn_value *const *values, size_t count) QUARN_HOST_NOEXCEPT;
+/* A constructor value: constructor `index` of its type, by position in the type's
+ * constructor list (not the Lean tag), with `count` fields in the constructor's field order.
+ * Consumes every field and borrows `fields` as quarn_value_array does. Whether the index
+ * and the fields fit a type is checked when the value is converted. Returns a new value.
+ * Any thread. */
+QUARN_API quarn_value *quarn_value_ctor(uint32_t index, quarn_value *const *fields, size_t count) QUARN_HOST_NOEXCEPT;
+
+/* Readers. Each borrows `value`; any thread may read a value that no thread frees. */
+
+/* The kind: 0 to 25, QUARN_KIND_INDUCTIVE (27) for a constructor, QUARN_KIND_OPAQUE (28) for
+ * an opaque value. Borrows `value`. Any thread. */
+QUARN_API int quarn_value_kind(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+
+/* The number a value of that kind holds (Bool: 0 or 1). Borrows `value`. Any thread. */
+QUARN_API int quarn_value_get_bool(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API uint8_t quarn_value_get_uint8(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API uint16_t quarn_value_get_uint16(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API uint32_t quarn_value_get_uint32(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API uint64_t quarn_value_get_uint64(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API size_t quarn_value_get_usize(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API int8_t quarn_value_get_int8(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API int16_t quarn_value_get_int16(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API int32_t quarn_value_get_int32(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API int64_t quarn_value_get_int64(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API ptrdiff_t quarn_value_get_isize(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API double quarn_value_get_float(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API float quarn_value_get_float32(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API uint32_t quarn_value_get_char(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+
+/* A Nat (Int): 1 and the number through *out when it fits in 64 unsigned (signed) bits,
+ * else 0 and *out untouched. A null out is fatal. Borrows `value`. Any thread. */
+QUARN_API int quarn_value_get_nat(const quarn_value *value, uint64_t *out) QUARN_HOST_NOEXCEPT;
+QUARN_API int quarn_value_get_int(const quarn_value *value, int64_t *out) QUARN_HOST_NOEXCEPT;
+/* The decimal text of a Nat or an Int ("-" first when negative). Borrows `value`; returns a
+ * new C string that the caller frees with quarn_string_free. Any thread. */
+QUARN_API char *quarn_value_number_string(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+
+/* The storage of a String (UTF-8, not NUL-terminated), a ByteArray or a FloatArray, never
+ * null, and its length in bytes (count of doubles) through *length unless length is null.
+ * Borrows `value`; returns storage borrowed from `value`. Any thread. */
+QUARN_API const char *quarn_value_get_string(const quarn_value *value, size_t *length) QUARN_HOST_NOEXCEPT;
+QUARN_API const uint8_t *quarn_value_get_bytes(const quarn_value *value, size_t *length) QUARN_HOST_NOEXCEPT;
+QUARN_API const double *quarn_value_get_floats(const quarn_value *value, size_t *count) QUARN_HOST_NOEXCEPT;
+/* A NUL-terminated copy of a String; null when the string contains a NUL byte. Borrows
+ * `value`; returns a new C string freed with quarn_string_free. Any thread. */
+QUARN_API char *quarn_value_string_dup(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+
+/* An Option's content, or null for none. Borrows `value`; returns a value borrowed from
+ * `value`. Any thread. */
+QUARN_API const quarn_value *quarn_value_get_option(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+/* An Except: 1 for the ok side, 0 for the error side; and the content of either side.
+ * Borrows `value`; returns a value borrowed from `value`. Any thread. */
+QUARN_API int quarn_value_is_ok(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API const quarn_value *quarn_value_get_except(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+/* The components of a pair. Borrows `value`; returns a value borrowed from `value`. Any
+ * thread. */
+QUARN_API const quarn_value *quarn_value_first(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API const quarn_value *quarn_value_second(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+/* A List or an Array: the number of elements, and element `index` (at or above the count is
+ * fatal: "index {} of {} items"). Borrows `value`; returns a value borrowed from `value`.
+ * Any thread. */
+QUARN_API size_t quarn_value_count(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API const quarn_value *quarn_value_item(const quarn_value *value, size_t index) QUARN_HOST_NOEXCEPT;
+/* A constructor value: its constructor index, its number of fields, and field `index` (at
+ * or above the count is fatal: "field {} of {}"). Borrows `value`; returns a value borrowed
+ * from `value`. Any thread. */
+QUARN_API uint32_t quarn_value_ctor_index(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API size_t quarn_value_field_count(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+QUARN_API const quarn_value *quarn_value_field(const quarn_value *value, size_t index) QUARN_HOST_NOEXCEPT;
+/* Field `index` of a value that must be constructor `ctor`; another constructor is fatal:
+ * "the value is constructor {}, not constructor {}" (the value's, then ctor). Borrows
+ * `value`; returns a value borrowed from `value`. Any thread. */
+QUARN_API const quarn_value *quarn_value_ctor_field(const quarn_value *value, uint32_t ctor,
+                                                    size_t index) QUARN_HOST_NOEXCEPT;
+
+/* Whole trees, of any depth: none of these recurse on the C stack. */
+
+/* 1 when the two trees are equal kind by kind and payload by payload (floats by bit
+ * pattern, handles and function numbers as numbers), else 0. Borrows `a` and `b`. Any
+ * thread. */
+QUARN_API int quarn_value_equal(const quarn_value *a, const quarn_value *b) QUARN_HOST_NOEXCEPT;
+/* A new deep copy; each handle in the tree is cloned into a new handle for the same object.
+ * A handle that is not live is fatal:
+ * "quarn_value_clone: {} is not a live handle (was the value freed?)". Borrows `value`;
+ * returns a new value. Any thread. */
+QUARN_API quarn_value *quarn_value_clone(const quarn_value *value) QUARN_HOST_NOEXCEPT;
+/* Frees the tree and releases its handles; null is ignored. A handle that is not live is
+ * fatal: "quarn_value_free: {} is not a live handle (was the value freed twice?)". Consumes
+ * `value`. Any thread. */
+QUARN_API void quarn_value_free(quarn_value *value) QUARN_HOST_NOEXCEPT;
+
 /* ---- Buffers and handles ------------------------------------------------------------ */
 
 /*
