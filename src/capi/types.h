@@ -71,6 +71,25 @@ enum class Repr : std::uint8_t {
     Object = 7,
 };
 
+// The bytes a scalar representation takes in a constructor's scalar area; 0 for the two
+// codes that are not scalars.
+constexpr std::uint32_t repr_width(Repr repr) noexcept {
+    switch (repr) {
+        case Repr::Scalar8Boxed:
+        case Repr::Scalar64Boxed:
+            return 8;
+        case Repr::Scalar4Boxed:
+        case Repr::Scalar32:
+            return 4;
+        case Repr::Scalar16:
+            return 2;
+        case Repr::Byte:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
 enum class FieldKind : std::uint8_t { Object = 0, USize = 1, Scalar = 2 };
 
 struct Field {

@@ -19,28 +19,11 @@ namespace quarn::wire {
 using capi::FieldKind;
 using capi::Kind;
 using capi::Repr;
+using capi::repr_width;
 
 namespace {
 
 constexpr std::string_view kLengthLimit = "a value exceeds the wire format's 2^32 length limit";
-
-// The byte width of a scalar representation in a constructor's scalar area.
-std::size_t repr_width(Repr repr) noexcept {
-    switch (repr) {
-        case Repr::Scalar8Boxed:
-        case Repr::Scalar64Boxed:
-            return 8;
-        case Repr::Scalar4Boxed:
-        case Repr::Scalar32:
-            return 4;
-        case Repr::Scalar16:
-            return 2;
-        case Repr::Byte:
-            return 1;
-        default:
-            return 0;
-    }
-}
 
 // The wire width of a fixed-width scalar kind, or 0 for other kinds.
 std::size_t scalar_kind_width(Kind kind) noexcept {

@@ -25,27 +25,10 @@ struct LoadedTables {
     std::mutex mutex;
     Vector<const quarn_types *> tables;
 };
+
 LoadedTables &loaded_tables() {
     static LoadedTables &tables = *new LoadedTables;
     return tables;
-}
-
-// The width in the scalar area of a scalar field's representation.
-std::uint32_t scalar_width(Repr repr) noexcept {
-    switch (repr) {
-        case Repr::Scalar8Boxed:
-        case Repr::Scalar64Boxed:
-            return 8;
-        case Repr::Scalar4Boxed:
-        case Repr::Scalar32:
-            return 4;
-        case Repr::Byte:
-            return 1;
-        case Repr::Scalar16:
-            return 2;
-        default:
-            return 0;
-    }
 }
 
 class TableReader {
@@ -167,7 +150,7 @@ bool validate_constructor(const quarn_types &table, const Definition &d, const C
             case FieldKind::Scalar:
                 if (f.repr == Repr::NotScalar || f.repr == Repr::Object)
                     return fail(error, {"field ", f.name, " of ", c.name, " is not a scalar"});
-                if (std::uint64_t{f.position} + scalar_width(f.repr) > c.scalar_size)
+                if (std::uint64_t{f.position} + capi::repr_width(f.repr) > c.scalar_size)
                     return fail(error, {"field ", f.name, " of ", c.name, " is outside its scalar fields"});
                 break;
         }

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "kit.h"
 #include "object/heap.h"
@@ -16,6 +20,24 @@ std::string panic_pattern(std::string_view message);
 
 // Escapes every regular-expression metacharacter of text.
 std::string regex_escape(std::string_view text);
+
+// Ends the test program with a message: a hang must not pass silently or stall the suite.
+[[noreturn]] inline void gave_up(const char *what) {
+    std::fprintf(stderr, "gave up waiting for %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Waits until condition() holds, giving up after `patience`.
+template <typename Condition>
+void wait_until(Condition condition, const char *what,
+                std::chrono::seconds patience = std::chrono::seconds(30)) {
+    auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) gave_up(what);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+}
 
 // A fixture that checks every test frees what it allocates: the number of live objects
 // must be the same after the test as before.

@@ -19,24 +19,10 @@ namespace task_testing {
 
 using Value = quarn_object *;
 
-inline constexpr auto kPatience = std::chrono::seconds(20);
+inline constexpr auto kPatience = std::chrono::seconds(30);
 
-// Ends the test program with a message: a hang must not pass silently or stall the suite.
-[[noreturn]] inline void gave_up(const char *what) {
-    std::fprintf(stderr, "gave up waiting for %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
-
-// Waits until condition() holds, at most kPatience.
-template <typename Condition>
-void wait_until(Condition condition, const char *what) {
-    auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) gave_up(what);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-}
+using kit::gave_up;
+using kit::wait_until;
 
 // The task's value once it has one (borrowed), waiting at most kPatience.
 inline Value finished_value(Value task) {

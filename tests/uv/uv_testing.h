@@ -20,23 +20,8 @@ namespace uv_testing {
 
 using Value = quarn_object *;
 
-inline constexpr auto kPatience = std::chrono::seconds(30);
-
-// Ends the test program with a message: a hang must not pass silently.
-[[noreturn]] inline void gave_up(const char *what) {
-    std::fprintf(stderr, "gave up waiting for %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
-
-template <typename Condition>
-void wait_until(Condition condition, const char *what) {
-    auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) gave_up(what);
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-}
+using kit::gave_up;
+using kit::wait_until;
 
 // Waits until the reactor has finished the pass it is in: a posted callback runs only in
 // a later pass, after everything the earlier one resolved or released.
