@@ -201,11 +201,16 @@ void remove_timer(uint64_t id) noexcept {
 
 void schedule_timer(uint64_t id, uint64_t generation, uint64_t delay_ms) noexcept {
     Reactor &reactor = the_reactor();
+    bool sooner;
     {
         LoopGuard guard(reactor.lock);
-        reactor.heap.push(id, generation, after(monotonic_now(), delay_ms));
+        Instant deadline = after(monotonic_now(), delay_ms);
+        // The reactor never waits past its earliest entry, so only an entry due before that
+        // one changes how long it may wait (a burst of timers costs one wake-up, not one each).
+        sooner = reactor.heap.empty() || deadline < reactor.heap.earliest().deadline;
+        reactor.heap.push(id, generation, deadline);
     }
-    wake();
+    if (sooner) wake();
 }
 
 namespace detail {

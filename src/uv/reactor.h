@@ -73,8 +73,8 @@ uint64_t register_timer(TimerTarget *timer) noexcept;
 // Under the lock: removes a timer; its heap entries are skipped when they come due.
 void remove_timer(uint64_t id) noexcept;
 
-// Under the lock: pushes a heap entry for the timer due `delay_ms` from now and wakes the
-// reactor so that it recomputes its timeout.
+// Under the lock: pushes a heap entry for the timer due `delay_ms` from now, and wakes the
+// reactor when the entry is due before every other (it then waits less long).
 void schedule_timer(uint64_t id, uint64_t generation, uint64_t delay_ms) noexcept;
 
 // Sends the reactor a wake-up byte (nothing when called on the reactor thread, which
