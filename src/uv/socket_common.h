@@ -5,11 +5,13 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "io/io_result.h"
 #include "uv/address.h"
 #include "uv/promises.h"
+#include "uv/record.h"
 
 namespace quarn::uv {
 
@@ -41,6 +43,45 @@ inline quarn_object *ok_promise_resolved_with_unit() noexcept {
     resolve_promise(promise, except_ok(quarn_box(0)));
     return io::io_ok(promise);
 }
+
+// A socket's pending receive or wait for readability: its promise (the record's reference),
+// the byte array a receive fills, and, while it is pending, one reference to the socket
+// object. Read and written under the event loop lock.
+struct PendingRead {
+    enum class Mode : std::uint8_t { None, Receive, WaitReadable };
+
+    Mode mode = Mode::None;
+    quarn_object *promise = nullptr;
+    quarn_object *buffer = nullptr;
+
+    bool pending() const noexcept { return mode != Mode::None; }
+
+    // Starts a read that keeps `owner` alive; `buffer` (consumed) is null for a wait.
+    // Returns the promise for the caller (an owned reference).
+    quarn_object *start(Mode how, quarn_object *into, quarn_object *owner) noexcept {
+        mode = how;
+        buffer = into;
+        quarn_inc(owner);
+        return record_promise(promise);
+    }
+
+    // Ends the read with `except` (consumed) and lets go of the buffer and of the socket.
+    void complete(quarn_object *except, quarn_object *owner) noexcept {
+        mode = Mode::None;
+        if (quarn_object *b = std::exchange(buffer, nullptr)) quarn_dec(b);
+        settle(std::exchange(promise, nullptr), except);
+        quarn_dec(owner);
+    }
+
+    // Drops a pending read unresolved; what it held goes once the lock is let go.
+    void cancel(ReleaseAfterUnlock &releases, quarn_object *owner) noexcept {
+        if (!pending()) return;
+        mode = Mode::None;
+        releases.add(std::exchange(promise, nullptr));
+        releases.add(std::exchange(buffer, nullptr));
+        releases.add(owner);
+    }
+};
 
 // The IO result of getsockname or getpeername on a descriptor: ok(socket address) or the
 // error; -EBADF without a descriptor. Call under the event loop lock.

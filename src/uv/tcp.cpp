@@ -72,7 +72,7 @@ struct WriteEntry {
     size_t offset;
 };
 
-enum class ReadMode : uint8_t { None, Receive, WaitReadable };
+using ReadMode = PendingRead::Mode;
 
 class TcpSocket final : public Source {
 public:
@@ -87,8 +87,7 @@ public:
     Value connect_promise = nullptr;
     Value accept_promise = nullptr;
     Value accept_target = nullptr;
-    Value read_promise = nullptr;
-    Value read_buffer = nullptr;
+    PendingRead read;
     Value shutdown_promise = nullptr;
     int delayed_error = 0;
     bool readable = false;
@@ -98,10 +97,9 @@ public:
     bool keep_alive_wanted = false;
     bool shutdown_requested = false;
     bool shutdown_done = false;
-    ReadMode read_mode = ReadMode::None;
 
     bool has_pending_operation() const noexcept {
-        return connect_promise != nullptr || accept_promise != nullptr || read_mode != ReadMode::None ||
+        return connect_promise != nullptr || accept_promise != nullptr || read.pending() ||
                shutdown_promise != nullptr || !writes.empty();
     }
 
@@ -132,7 +130,7 @@ public:
 
     Interest interest() noexcept override {
         if (!fd) return {};
-        bool want_read = (listening && !stashed) || read_mode != ReadMode::None;
+        bool want_read = (listening && !stashed) || read.pending();
         bool want_write = connect_promise != nullptr || !writes.empty() || (shutdown_requested && !shutdown_done);
         return {fd.get(), want_read, want_write};
     }
@@ -142,7 +140,7 @@ public:
         quarn_inc(owner);
         if (can_write) complete_connect(true);
         if (can_read && listening) accept_ready();
-        if (can_read && read_mode != ReadMode::None) read_ready();
+        if (can_read && read.pending()) read_ready();
         if (can_write && connect_promise == nullptr && !writes.empty()) write_ready();
         if (can_write) shutdown_ready();
         quarn_dec(owner);
@@ -184,8 +182,8 @@ public:
 
     void read_ready() noexcept {
         if (!fd) internal_panic("pending TCP read without a socket");
-        if (read_mode == ReadMode::WaitReadable) return complete_read(except_ok(quarn_box(1)));
-        auto *buffer = reinterpret_cast<quarn_sarray_object *>(read_buffer);
+        if (read.mode == ReadMode::WaitReadable) return complete_read(except_ok(quarn_box(1)));
+        auto *buffer = reinterpret_cast<quarn_sarray_object *>(read.buffer);
         if (buffer->capacity == 0) return complete_read(except_error(kENOBUFS));
         ssize_t n = retry_interrupted([&] { return ::recv(fd.get(), buffer->data, buffer->capacity, 0); });
         if (n < 0) {
@@ -195,16 +193,11 @@ public:
         if (n == 0) return complete_read(except_ok(quarn_box(0)));
         buffer->size = static_cast<size_t>(n);
         Value some = quarn_alloc_ctor(1, 1, 0);
-        quarn_ctor_set(some, 0, std::exchange(read_buffer, nullptr));
+        quarn_ctor_set(some, 0, std::exchange(read.buffer, nullptr));
         complete_read(except_ok(some));
     }
 
-    void complete_read(Value except) noexcept {
-        read_mode = ReadMode::None;
-        if (Value buffer = std::exchange(read_buffer, nullptr)) quarn_dec(buffer);
-        settle(std::exchange(read_promise, nullptr), except);
-        quarn_dec(owner);
-    }
+    void complete_read(Value except) noexcept { read.complete(except, owner); }
 
     void write_ready() noexcept;
 
@@ -474,18 +467,16 @@ quarn_object *start_read(quarn_object *object, ReadMode mode, uint64_t max_bytes
     Value promise;
     {
         LoopGuard guard(loop_lock());
-        if (socket.read_mode != ReadMode::None) return io_error_of_code(kEALREADY);
+        if (socket.read.pending()) return io_error_of_code(kEALREADY);
         if (!socket.readable || !socket.fd) return io_error_of_code(kENOTCONN);
-        if (mode == ReadMode::Receive) socket.read_buffer = &array::allocate_sarray(1, 0, max_bytes)->header;
-        promise = record_promise(socket.read_promise);
-        socket.read_mode = mode;
-        quarn_inc(socket.owner);
+        Value buffer = mode == ReadMode::Receive ? &array::allocate_sarray(1, 0, max_bytes)->header : nullptr;
+        promise = socket.read.start(mode, buffer, socket.owner);
         // Off the reactor thread, bytes already waiting are received at once and the
         // reactor waits only when there are none. On it, the poll that comes next finds
         // them at no extra cost. A zero-byte receive waits for readability before it fails.
         if (mode == ReadMode::Receive && max_bytes > 0 && !on_reactor_thread()) {
             socket.read_ready();
-            if (socket.read_mode == ReadMode::None) return io::io_ok(promise);
+            if (!socket.read.pending()) return io::io_ok(promise);
         }
     }
     wake();
@@ -506,12 +497,7 @@ extern "C" quarn_object *quarn_lean_uv_tcp_cancel_recv(quarn_object *object) noe
     TcpSocket &socket = socket_of(object);
     ReleaseAfterUnlock releases;
     LoopGuard guard(loop_lock());
-    if (socket.read_mode != ReadMode::None) {
-        socket.read_mode = ReadMode::None;
-        releases.add(std::exchange(socket.read_promise, nullptr));
-        releases.add(std::exchange(socket.read_buffer, nullptr));
-        releases.add(socket.owner);
-    }
+    socket.read.cancel(releases, socket.owner);
     return io::io_ok_unit();
 }
 

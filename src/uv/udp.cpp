@@ -44,7 +44,7 @@ struct SendEntry {
     Value buffers;
 };
 
-enum class ReadMode : uint8_t { None, Receive, WaitReadable };
+using ReadMode = PendingRead::Mode;
 
 class UdpSocket final : public Source {
 public:
@@ -54,12 +54,10 @@ public:
     std::deque<SendEntry, PanicAllocator<SendEntry>> sends;
     io::UniqueFd fd;
     Family family = Family::None;
-    Value read_promise = nullptr;
-    Value read_buffer = nullptr;
+    PendingRead read;
     bool connected = false;
-    ReadMode read_mode = ReadMode::None;
 
-    bool has_pending_operation() const noexcept { return read_mode != ReadMode::None || !sends.empty(); }
+    bool has_pending_operation() const noexcept { return read.pending() || !sends.empty(); }
 
     // Makes the descriptor for the family unless one exists; 0 or a negative error code.
     int create_descriptor(Family wanted) noexcept {
@@ -94,21 +92,21 @@ public:
 
     Interest interest() noexcept override {
         if (!fd) return {};
-        return {fd.get(), read_mode != ReadMode::None, !sends.empty()};
+        return {fd.get(), read.pending(), !sends.empty()};
     }
 
     void ready(bool can_read, bool can_write) noexcept override {
         // Resolutions below may release the last other reference.
         quarn_inc(owner);
-        if (can_read && read_mode != ReadMode::None) read_ready();
+        if (can_read && read.pending()) read_ready();
         if (can_write && !sends.empty()) send_ready();
         quarn_dec(owner);
     }
 
     void read_ready() noexcept {
         if (!fd) internal_panic("pending UDP read without a socket");
-        if (read_mode == ReadMode::WaitReadable) return complete_read(except_ok(quarn_box(1)));
-        auto *buffer = reinterpret_cast<quarn_sarray_object *>(read_buffer);
+        if (read.mode == ReadMode::WaitReadable) return complete_read(except_ok(quarn_box(1)));
+        auto *buffer = reinterpret_cast<quarn_sarray_object *>(read.buffer);
         if (buffer->capacity == 0) return complete_read(except_error(-ENOBUFS));
         sockaddr_storage sender{};
         socklen_t length = sizeof sender;
@@ -129,17 +127,12 @@ public:
             quarn_ctor_set(from, 0, address);
         }
         Value pair = quarn_alloc_ctor(0, 2, 0);
-        quarn_ctor_set(pair, 0, std::exchange(read_buffer, nullptr));
+        quarn_ctor_set(pair, 0, std::exchange(read.buffer, nullptr));
         quarn_ctor_set(pair, 1, from);
         complete_read(except_ok(pair));
     }
 
-    void complete_read(Value except) noexcept {
-        read_mode = ReadMode::None;
-        if (Value buffer = std::exchange(read_buffer, nullptr)) quarn_dec(buffer);
-        settle(std::exchange(read_promise, nullptr), except);
-        quarn_dec(owner);
-    }
+    void complete_read(Value except) noexcept { read.complete(except, owner); }
 
     void send_ready() noexcept {
         if (!fd) internal_panic("pending UDP send without a socket");
@@ -194,20 +187,19 @@ quarn_object *start_read(quarn_object *object, ReadMode mode, uint64_t max_bytes
     Value promise;
     {
         LoopGuard guard(loop_lock());
-        if (socket.read_mode != ReadMode::None) return io_error_of_code(-EALREADY);
+        if (socket.read.pending()) return io_error_of_code(-EALREADY);
         if (int r = socket.bind_implicitly(Family::IPv4)) return io_error_of_code(r);
-        if (mode == ReadMode::Receive)
-            socket.read_buffer = &array::allocate_sarray(1, 0, std::min(max_bytes, kLargestDatagram))->header;
-        promise = record_promise(socket.read_promise);
-        socket.read_mode = mode;
-        quarn_inc(socket.owner);
+        Value buffer = mode == ReadMode::Receive
+                           ? &array::allocate_sarray(1, 0, std::min(max_bytes, kLargestDatagram))->header
+                           : nullptr;
+        promise = socket.read.start(mode, buffer, socket.owner);
         // Off the reactor thread, a datagram already waiting is received at once (a
         // loopback sender's datagram is there as soon as its send returns) and the reactor
         // waits only when there is none. On it, the poll that comes next finds it anyway.
         // A zero-byte receive waits for readability before it fails.
         if (mode == ReadMode::Receive && max_bytes > 0 && !on_reactor_thread()) {
             socket.read_ready();
-            if (socket.read_mode == ReadMode::None) return io::io_ok(promise);
+            if (!socket.read.pending()) return io::io_ok(promise);
         }
     }
     wake();
@@ -355,12 +347,7 @@ extern "C" quarn_object *quarn_lean_uv_udp_cancel_recv(quarn_object *object) noe
     UdpSocket &socket = socket_of(object);
     ReleaseAfterUnlock releases;
     LoopGuard guard(loop_lock());
-    if (socket.read_mode != ReadMode::None) {
-        socket.read_mode = ReadMode::None;
-        releases.add(std::exchange(socket.read_promise, nullptr));
-        releases.add(std::exchange(socket.read_buffer, nullptr));
-        releases.add(socket.owner);
-    }
+    socket.read.cancel(releases, socket.owner);
     return io::io_ok_unit();
 }
 
