@@ -12,15 +12,8 @@
 
 namespace {
 
-struct Setup {
-    const quarn_types *table;
-    std::vector<fuzz::CodecCase> cases = fuzz::codec_cases();
-
+struct Setup : fuzz::Samples {
     Setup() {
-        std::vector<uint8_t> bytes = fuzz::sample_table_bytes();
-        quarn::Text error;
-        table = quarn::wire::load_type_table(bytes.data(), bytes.size(), error);
-        if (table == nullptr) std::abort();
         // Handles 1 to 3 are live for the whole run (read in borrowing mode).
         for (int i = 0; i < 3; ++i) quarn::capi::register_object(quarn_alloc_ctor(0, 0, 8));
     }

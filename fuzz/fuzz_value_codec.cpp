@@ -11,24 +11,8 @@
 #include "wire/type_table.h"
 #include "wire/value_codec.h"
 
-namespace {
-
-struct Setup {
-    const quarn_types *table;
-    std::vector<fuzz::CodecCase> cases = fuzz::codec_cases();
-
-    Setup() {
-        std::vector<uint8_t> bytes = fuzz::sample_table_bytes();
-        quarn::Text error;
-        table = quarn::wire::load_type_table(bytes.data(), bytes.size(), error);
-        if (table == nullptr) std::abort();
-    }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static Setup &setup = *new Setup;
+    static fuzz::Samples &setup = *new fuzz::Samples;
     if (size == 0) return 0;
     const fuzz::CodecCase &c = setup.cases[data[0] % setup.cases.size()];
     quarn::Text error;

@@ -2,11 +2,13 @@
 // `codec_cases` is the meaning of an input's first byte (make_seeds.py writes seeds for it).
 #pragma once
 
+#include <cstdlib>
 #include <vector>
 
 #include "capi/types.h"
 #include "quarn/host.h"
 #include "table_bytes.h"
+#include "wire/type_table.h"
 
 namespace fuzz {
 
@@ -78,5 +80,18 @@ inline std::vector<CodecCase> codec_cases() {
     cases.push_back({node(Kind::Prod, {node(Kind::Inductive, {}, 3), nat}), false});        // 35
     return cases;
 }
+
+// The sample table, loaded once, and the cases an input's first byte picks from.
+struct Samples {
+    const quarn_types *table;
+    std::vector<CodecCase> cases = codec_cases();
+
+    Samples() {
+        std::vector<uint8_t> bytes = sample_table_bytes();
+        quarn::Text error;
+        table = quarn::wire::load_type_table(bytes.data(), bytes.size(), error);
+        if (table == nullptr) std::abort();
+    }
+};
 
 }  // namespace fuzz
