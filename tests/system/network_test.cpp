@@ -111,6 +111,8 @@ TEST_F(NetworkTest, AddressTextGoesBothWaysAndMalformedTextIsRefused) {
 std::vector<uint8_t> random_bytes(uint64_t n) {
     quarn_object *promise = ok(quarn_lean_uv_random(n));
     quarn_object *task = quarn_lean_io_promise_result_opt(promise);
+    auto *t = reinterpret_cast<quarn_task_object *>(task);
+    kit::wait_until([t] { return quarn::task::value_of(t) != nullptr; }, "random bytes");
     quarn_object *some = quarn_lean_io_wait(task);
     quarn_dec(promise);
     EXPECT_EQ(quarn_obj_tag(some), 1u);
