@@ -380,6 +380,252 @@ QUARN_API uint64_t quarn_handle_clone(uint64_t handle) QUARN_HOST_NOEXCEPT;
  * holds it. Any thread. */
 QUARN_API void quarn_handle_release(uint64_t handle) QUARN_HOST_NOEXCEPT;
 
+/* ---- Errors ------------------------------------------------------------------------ */
+
+/*
+ * Status codes: the int result of every call into the program and of every host function.
+ */
+enum {
+    QUARN_OK = 0,        /* the call produced its result */
+    QUARN_MALFORMED = 1, /* rejected or broken down at the boundary; a failure error says why */
+    QUARN_FAILED = 2,    /* the Lean function itself failed: an IO error or a Lean error value */
+    QUARN_NOT_LIVE = 3   /* the resumption was resumed or cancelled already */
+};
+
+/* An error: a kind, a payload and a message. Owned by whoever received it; freed with
+ * quarn_error_free. One thread at a time. */
+typedef struct quarn_error quarn_error;
+
+/* Error kinds (quarn_error_kind). */
+enum {
+    QUARN_ERROR_IO = 0,    /* an IO error, with the handle of the Lean IO error object or none */
+    QUARN_ERROR_VALUE = 1, /* a Lean error value (an EIO function's error), a host value */
+    QUARN_ERROR_FAILURE = 2 /* a failure at the boundary; only the message */
+};
+
+/* The kind: QUARN_ERROR_IO, QUARN_ERROR_VALUE or QUARN_ERROR_FAILURE. Borrows `error`. Any
+ * thread. */
+QUARN_API int quarn_error_kind(const quarn_error *error) QUARN_HOST_NOEXCEPT;
+
+/* The message: NUL-terminated UTF-8 (a NUL inside the text became U+FFFD). A Lean error
+ * value's message is the value's text when it is a String, else "a Lean error value (see
+ * quarn_error_value)". Borrows `error`; returns text borrowed from it, valid until it is
+ * freed. Any thread. */
+QUARN_API const char *quarn_error_message(const quarn_error *error) QUARN_HOST_NOEXCEPT;
+
+/* The Lean error value of a QUARN_ERROR_VALUE error; null for the other kinds. Borrows
+ * `error`; returns a value borrowed from it. Any thread. */
+QUARN_API const quarn_value *quarn_error_value(const quarn_error *error) QUARN_HOST_NOEXCEPT;
+
+/* A new QUARN_ERROR_VALUE error holding `value` (a host function's EIO error). Takes over
+ * `value`. Returns a new error. Any thread. */
+QUARN_API quarn_error *quarn_error_from_value(quarn_value *value) QUARN_HOST_NOEXCEPT;
+
+/* A new QUARN_ERROR_IO error without a handle and with a copy of `message`, which must be
+ * UTF-8 ("the message is not UTF-8" otherwise). An IO extern's host function failing with it
+ * raises a Lean user error with that message. Borrows `message`. Returns a new error. */
+QUARN_API quarn_error *quarn_error_io(const char *message) QUARN_HOST_NOEXCEPT;
+
+/* A new copy: the message copied, an IO error's handle cloned into a new handle (a handle that
+ * is not live is fatal: "quarn_error_clone: {} is not a live handle (was the error
+ * freed?)"), a Lean error value deep-copied. Borrows `error`. Any thread. */
+QUARN_API quarn_error *quarn_error_clone(const quarn_error *error) QUARN_HOST_NOEXCEPT;
+
+/* Frees the error: releases its handle or value and its message; null is ignored. A handle
+ * that is not live is fatal: "quarn_error_free: {} is not a live handle (was the error freed
+ * twice?)". Takes over `error`. Any thread. */
+QUARN_API void quarn_error_free(quarn_error *error) QUARN_HOST_NOEXCEPT;
+
+/* ---- Calling the program ------------------------------------------------------------ */
+
+/*
+ * The compiled program exports, for each function a host may call, a generated entry point
+ * and a generated signature: bytes that give the type parameter count, the parameter types
+ * and the result description (a pure value, an IO result, an EIO result with its error type,
+ * or an async program with its operations type and answer types). The host passes both, with
+ * the program's type table, to quarn_invoke (functions that return a value) or
+ * quarn_invoke_async (functions that return an async program).
+ *
+ * Outcomes. QUARN_OK with a result; QUARN_MALFORMED with a QUARN_ERROR_FAILURE error when an
+ * argument does not fit its parameter type ("argument 2: a value String(\"x\") is not of
+ * type Nat"), when their number is wrong ("1 arguments for 2 parameters"), or when the entry
+ * point refused its argument block; QUARN_FAILED when the function raised an IO error
+ * (QUARN_ERROR_IO, with the handle of the Lean IO error object) or an EIO error value
+ * (QUARN_ERROR_VALUE). Both output pointers are set to null first; exactly one of them is set
+ * afterwards. Misuse is fatal: a null table or output pointer, a null array with a non-zero
+ * count, type arguments of another program, their number differing from the signature's
+ * type parameter count, a signature that cannot be read ("a generated signature is invalid:
+ * ..."), a function of the other kind ("the function returns an async program; call it with
+ * quarn_invoke_async", "the function does not return an async program; call it with
+ * quarn_invoke"), and results the compiled program produced malformed.
+ *
+ * Threads. Any thread may invoke, at the same time as others; the function runs on the
+ * calling thread.
+ */
+
+/* A generated entry point: reads the argument block (`length` bytes), runs the function and
+ * fills the empty buffer `output` with the result block, returning 0, or with a UTF-8
+ * message, returning 1. */
+typedef int (*quarn_entry_point)(const uint8_t *block, size_t length, quarn_buffer *output);
+
+/* Calls `entry` with the values `args` (one per parameter) and, for a generic function, the
+ * types `type_args` (one per type parameter). Borrows `table`, `signature`, `type_args`,
+ * `args` and everything in them. On QUARN_OK stores a new value through `result_out`,
+ * otherwise a new error through `error_out`. Any thread. */
+QUARN_API int quarn_invoke(const quarn_types *table, quarn_entry_point entry,
+                           const uint8_t *signature, size_t signature_length,
+                           const quarn_type *const *type_args, size_t type_arg_count,
+                           const quarn_value *const *args, size_t arg_count,
+                           quarn_value **result_out, quarn_error **error_out) QUARN_HOST_NOEXCEPT;
+
+/*
+ * Async programs. A function whose result is an async program runs until it is done or asks
+ * the host to perform one operation (a constructor value of the program's operations type).
+ * Each such step names a resumption: a number, never reused, that the host answers exactly
+ * once with quarn_resume (a host value of the operation's answer type) or quarn_async_resume
+ * (the answer's wire bytes), or drops with quarn_async_cancel. A resumption may be answered
+ * from any thread, at any later time; resuming runs the program on the resuming thread until
+ * its next step. Answering a resumption that was answered or cancelled already gives
+ * QUARN_NOT_LIVE and the failure "{} is not a live resumption: it was resumed or cancelled
+ * already". An answer that does not fit its type gives QUARN_MALFORMED, and the resumption
+ * is gone afterwards (the program is dropped).
+ */
+
+/* One step of an async program, in the caller's storage. Start it as QUARN_STEP_EMPTY. */
+typedef struct quarn_step {
+    uint8_t kind;        /* QUARN_STEP_DONE or QUARN_STEP_OPERATION */
+    quarn_value *value;  /* owned by the step: the program's result, or the operation */
+    uint64_t resumption; /* the resumption that answers the operation; 0 for a done step */
+} quarn_step;
+#define QUARN_STEP_EMPTY {0, NULL, 0}
+enum { QUARN_STEP_DONE = 0, QUARN_STEP_OPERATION = 1 };
+
+/* Calls `entry` as quarn_invoke does, for a function that returns an async program. The
+ * record `step_out` is cleared first (kind QUARN_STEP_DONE, no value, resumption 0); it must
+ * not hold a value. On QUARN_OK the first step is stored in it; otherwise it stays cleared
+ * and a new error is stored through `error_out`. Borrows every input. Any thread. */
+QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point entry,
+                                 const uint8_t *signature, size_t signature_length,
+                                 const quarn_type *const *type_args, size_t type_arg_count,
+                                 const quarn_value *const *args, size_t arg_count,
+                                 quarn_step *step_out, quarn_error **error_out) QUARN_HOST_NOEXCEPT;
+
+/* Answers the operation of `resumption` with `answer` and stores the next step in
+ * `step_out` (cleared first, as above). Borrows `answer`: handles and host functions inside
+ * it stay the host's, and the program takes its own references. On failure stores a new
+ * error through `error_out`. Any thread. */
+QUARN_API int quarn_resume(uint64_t resumption, const quarn_value *answer, quarn_step *step_out,
+                           quarn_error **error_out) QUARN_HOST_NOEXCEPT;
+
+/* Frees the step's value and resets the record to kind QUARN_STEP_DONE, no value, resumption
+ * 0. A resumption the step named stays live: answer or cancel it. Any thread. */
+QUARN_API void quarn_step_clear(quarn_step *step) QUARN_HOST_NOEXCEPT;
+
+/* quarn_resume on wire bytes: `answer` holds exactly one value of the answer type. Handles
+ * and host function numbers in the bytes are handed to the program (each one is taken over;
+ * the host must not release them again). On QUARN_OK fills the empty buffer `output` with
+ * the next step's wire bytes (u8 0 and the result, or u8 1, the operation and the u64
+ * resumption), otherwise with the message. Borrows `answer`. Any thread. */
+QUARN_API int quarn_async_resume(uint64_t resumption, const uint8_t *answer, size_t length,
+                                 quarn_buffer *output) QUARN_HOST_NOEXCEPT;
+
+/* Drops a waiting program: QUARN_OK when `resumption` was live, QUARN_NOT_LIVE otherwise.
+ * Any thread. */
+QUARN_API int quarn_async_cancel(uint64_t resumption) QUARN_HOST_NOEXCEPT;
+
+/* The number of live resumptions in the process. Any thread. */
+QUARN_API size_t quarn_async_outstanding(void) QUARN_HOST_NOEXCEPT;
+
+/* ---- Host functions ----------------------------------------------------------------- */
+
+/*
+ * Lean code calls the host in two ways: through a Lean extern that the host implements, and
+ * through a host function passed to Lean as a value of a function type. Both reach one
+ * process-wide entry point, `call`, with the function's number and its arguments as wire
+ * bytes. A host either installs its own entry points once (quarn_set_host), or registers C
+ * functions (quarn_host_function_new, quarn_value_function), which installs the runtime's
+ * own C host. Host functions may be called from any thread that runs Lean code, at the same
+ * time; the runtime does not serialise them.
+ *
+ * References. The runtime calls `retain` when Lean code receives a host function as an
+ * argument of a call, and `release` when the Lean closure wrapping it is freed. A function
+ * value (QUARN_KIND_FUNCTION) of function kind 1 owns one reference of its host function:
+ * freeing the value releases it and cloning the value retains it, like the handle of a Lean
+ * closure value.
+ *
+ * Externs. Compiled code names the host function behind each extern by its number; the
+ * compiled program offers the host a way to bind an extern's name to the number it
+ * registered (the test kit's stand-in program: kit_program_bind_extern).
+ */
+
+/* The host's entry points. `call` runs host function `function` on `length` bytes of
+ * arguments (each argument's wire bytes in parameter order) and fills the empty buffer
+ * `output`: 0 with the result block of the function's result description, any other number
+ * with a UTF-8 failure message. A failure ends the process: Lean code cannot handle it. */
+typedef int (*quarn_host_call_entry)(uint64_t function, const uint8_t *args, size_t length,
+                                     quarn_buffer *output);
+typedef void (*quarn_host_retain_entry)(uint64_t function);
+typedef void (*quarn_host_release_entry)(uint64_t function);
+
+/* Installs the host's three entry points for the rest of the process. A second
+ * installation, or one after quarn_host_function_new, is fatal: "the quarn host entry
+ * points are already installed". Any thread. */
+QUARN_API void quarn_set_host(quarn_host_call_entry call, quarn_host_retain_entry retain,
+                              quarn_host_release_entry release) QUARN_HOST_NOEXCEPT;
+
+/* A C host function: runs with the registration's `user_data` and `count` argument values
+ * (borrowed for the duration of the call); returns QUARN_OK having stored exactly one new
+ * result value through `result_out`, or QUARN_FAILED having stored exactly one new error
+ * through `error_out` (an IO extern's error must be QUARN_ERROR_IO, an EIO extern's
+ * QUARN_ERROR_VALUE). Anything else ends the process. */
+typedef int (*quarn_host_function)(void *user_data, const quarn_value *const *args,
+                                   size_t count, quarn_value **result_out,
+                                   quarn_error **error_out);
+
+/* Called with the user data when a registration goes away. */
+typedef void (*quarn_host_finalizer)(void *user_data);
+
+/* Registers `function` as the C host function of an extern whose generated signature is
+ * `signature` (no type parameters; its result description decides how the outcome is
+ * returned to Lean) and returns its number. Installs the C host on the first call. The
+ * registration lives for the rest of the process: its initial reference is never released,
+ * so `finalizer` (null for none) runs only for registrations whose references all go, which
+ * for externs is never. Borrows `table` and `signature`. Any thread. */
+QUARN_API uint64_t quarn_host_function_new(const quarn_types *table, const uint8_t *signature,
+                                           size_t signature_length, quarn_host_function function,
+                                           void *user_data, quarn_host_finalizer finalizer)
+    QUARN_HOST_NOEXCEPT;
+
+/* A new function value (function kind 1) for `function`, registered as a C host function
+ * with the function type `type` and a pure result. The value owns the registration's
+ * initial reference: when it and every Lean closure made from it are freed, `finalizer`
+ * (null for none) runs with `user_data`. `type` must be a function type ("the type is not a
+ * function type"). Borrows `type`. Any thread. */
+QUARN_API quarn_value *quarn_value_function(const quarn_type *type, quarn_host_function function,
+                                            void *user_data, quarn_host_finalizer finalizer)
+    QUARN_HOST_NOEXCEPT;
+
+/* Calls the function value `function` at the function type `type` with `count` argument
+ * values, as quarn_invoke does: a C host function of this process is called directly, a Lean
+ * closure through the program. A count other than the type's parameter count is
+ * QUARN_MALFORMED with "{} arguments for {} parameters"; so is an argument that does not fit
+ * its parameter type. Borrows every input; on QUARN_OK stores a new value through
+ * `result_out`, otherwise a new error through `error_out`. Any thread. */
+QUARN_API int quarn_value_call(const quarn_value *function, const quarn_type *type,
+                               const quarn_value *const *args, size_t count,
+                               quarn_value **result_out, quarn_error **error_out)
+    QUARN_HOST_NOEXCEPT;
+
+/* Applies the Lean closure of handle `closure` (which stays live) to the arguments in
+ * `args` (each argument's wire bytes, in order; handles in them stay live) at the function
+ * type given by `type_bytes` (a type expression's encoding) and fills the empty buffer
+ * `output` with the result's wire bytes: 0. Arguments that cannot be read: 1, with the
+ * message in `output`. Borrows every input. Any thread. */
+QUARN_API int quarn_closure_call(const quarn_types *table, uint64_t closure,
+                                 const uint8_t *type_bytes, size_t type_length,
+                                 const uint8_t *args, size_t args_length, quarn_buffer *output)
+    QUARN_HOST_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

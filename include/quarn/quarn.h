@@ -49,5 +49,6 @@
 #include "uv.h"
 #include "udp_dns_signal.h"
 #include "share.h"
+#include "entry.h"
 
 #endif /* QUARN_QUARN_H */
