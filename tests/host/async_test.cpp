@@ -100,10 +100,14 @@ TEST_F(HostTest, AResumptionIsAnsweredOnce) {
     EXPECT_EQ(again.status, QUARN_NOT_LIVE);
     EXPECT_EQ(quarn_error_kind(again.error), QUARN_ERROR_FAILURE);
     EXPECT_EQ(again.message(), std::to_string(id) + " is not a live resumption: it was resumed or cancelled already");
-    // The step record stays cleared on every outcome but OK.
-    EXPECT_EQ(again.step.kind, QUARN_STEP_DONE);
-    EXPECT_EQ(again.step.value, nullptr);
-    EXPECT_EQ(again.step.resumption, 0u);
+    // The step record is cleared on entry and stays cleared on every outcome but OK.
+    quarn_step stale = {QUARN_STEP_OPERATION, nullptr, 77};
+    quarn_error *error = nullptr;
+    EXPECT_EQ(quarn_resume(id, name.get(), &stale, &error), QUARN_NOT_LIVE);
+    EXPECT_EQ(stale.kind, QUARN_STEP_DONE);
+    EXPECT_EQ(stale.value, nullptr);
+    EXPECT_EQ(stale.resumption, 0u);
+    quarn_error_free(error);
 
     kit::Bytes answer = string_bytes("Cy");
     quarn_buffer message = QUARN_BUFFER_EMPTY;
@@ -145,14 +149,14 @@ TEST_F(HostTest, AnAnswerOfTheWrongTypeEndsTheResumption) {
     EXPECT_EQ(bad.message(), "a value Nat(5) is not of type String");
     EXPECT_EQ(quarn_async_cancel(id), QUARN_NOT_LIVE);
 
-    // In wire form the bytes are read and refused: 2 bytes of string ending early.
+    // In wire form the bytes are read and refused: a string longer than the bytes.
     Step t;
     host::invoke_async(t, "conversation", {n.get()});
     const uint8_t truncated[] = {5, 0, 0, 0, 'a'};
     quarn_buffer message = QUARN_BUFFER_EMPTY;
     EXPECT_EQ(quarn_async_resume(t.step.resumption, truncated, sizeof truncated, &message), QUARN_MALFORMED);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(message.data), message.length),
-              "the answer is malformed: wire data ends after 5 bytes; 5 more expected");
+              "the answer is malformed: a length of 5 exceeds the remaining wire data");
     quarn_buffer_free(&message);
     EXPECT_EQ(quarn_async_cancel(t.step.resumption), QUARN_NOT_LIVE);
 
