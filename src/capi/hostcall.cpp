@@ -100,6 +100,12 @@ public:
 
     [[noreturn]] void malformed() noexcept { broken("returned malformed data: ", reader_->error()); }
 
+    // A result block whose tag byte is neither 0 nor 1.
+    [[noreturn]] void invalid_tag(std::string_view message, std::uint8_t tag) noexcept {
+        reader_->fail({message, decimal(tag)});
+        malformed();
+    }
+
     template <typename... Detail>
     [[noreturn]] void broken(Detail... detail) noexcept {
         fatal(function_, "the host implementation of Lean extern '", hostcall_.extern_name, "' ",
@@ -135,6 +141,20 @@ quarn_object *io_error_result(ResultReader &result) noexcept {
     return io::io_error(*error);
 }
 
+// Calls the host, reads its result block with `read`, checks that nothing follows it and frees
+// the host call. Returns what `read` built.
+template <typename Read>
+quarn_object *perform(quarn_hostcall *hostcall, std::string_view function, Read read) noexcept {
+    quarn_object *result;
+    {
+        ResultReader block(*hostcall, function);
+        block.call();
+        result = block.finish(read(block));
+    }
+    delete_hostcall(hostcall);
+    return result;
+}
+
 }  // namespace
 
 }  // namespace quarn::capi
@@ -168,14 +188,7 @@ QUARN_API quarn_object *quarn_hostcall_finish(quarn_hostcall *hostcall, const ui
     constexpr std::string_view kFunction = "quarn_hostcall_finish";
     not_null(hostcall, kFunction);
     TypeExpr type = generated_type(*hostcall->table, type_bytes, type_length, kFunction);
-    quarn_object *value;
-    {
-        ResultReader result(*hostcall, kFunction);
-        result.call();
-        value = result.finish(result.value(type));
-    }
-    delete_hostcall(hostcall);
-    return value;
+    return perform(hostcall, kFunction, [&](ResultReader &block) { return block.value(type); });
 }
 
 QUARN_API quarn_object *quarn_hostcall_finish_io(quarn_hostcall *hostcall,
@@ -184,23 +197,11 @@ QUARN_API quarn_object *quarn_hostcall_finish_io(quarn_hostcall *hostcall,
     constexpr std::string_view kFunction = "quarn_hostcall_finish_io";
     not_null(hostcall, kFunction);
     TypeExpr type = generated_type(*hostcall->table, type_bytes, type_length, kFunction);
-    quarn_object *io_result;
-    {
-        ResultReader result(*hostcall, kFunction);
-        result.call();
-        std::uint8_t tag = result.tag();
-        if (tag == 0) {
-            io_result = quarn::io::io_ok(result.value(type));
-        } else if (tag == 1) {
-            io_result = io_error_result(result);
-        } else {
-            result.reader().fail({"invalid IO result tag ", quarn::decimal(tag)});
-            result.malformed();
-        }
-        result.finish(io_result);
-    }
-    delete_hostcall(hostcall);
-    return io_result;
+    return perform(hostcall, kFunction, [&](ResultReader &block) {
+        std::uint8_t tag = block.tag();
+        if (tag > 1) block.invalid_tag("invalid IO result tag ", tag);
+        return tag == 0 ? quarn::io::io_ok(block.value(type)) : io_error_result(block);
+    });
 }
 
 QUARN_API quarn_object *quarn_hostcall_finish_eio(quarn_hostcall *hostcall,
@@ -212,22 +213,12 @@ QUARN_API quarn_object *quarn_hostcall_finish_eio(quarn_hostcall *hostcall,
     not_null(hostcall, kFunction);
     TypeExpr error_type = generated_type(*hostcall->table, error_type_bytes, error_type_length, kFunction);
     TypeExpr value_type = generated_type(*hostcall->table, value_type_bytes, value_type_length, kFunction);
-    quarn_object *eio_result;
-    {
-        ResultReader result(*hostcall, kFunction);
-        result.call();
-        std::uint8_t tag = result.tag();
-        if (tag > 1) {
-            result.reader().fail({"invalid EIO result tag ", quarn::decimal(tag)});
-            result.malformed();
-        }
+    return perform(hostcall, kFunction, [&](ResultReader &block) {
+        std::uint8_t tag = block.tag();
+        if (tag > 1) block.invalid_tag("invalid EIO result tag ", tag);
         // Shaped like an IO result: tag 0 holds the value, tag 1 the error.
-        eio_result = tag == 0 ? quarn::io::io_ok(result.value(value_type))
-                              : quarn::io::io_error(result.value(error_type));
-        result.finish(eio_result);
-    }
-    delete_hostcall(hostcall);
-    return eio_result;
+        return tag == 0 ? quarn::io::io_ok(block.value(value_type)) : quarn::io::io_error(block.value(error_type));
+    });
 }
 
 }  // extern "C"
