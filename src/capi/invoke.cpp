@@ -45,6 +45,20 @@ std::span<const T> checked_array(const T *items, std::size_t count, std::string_
     return {items, count};
 }
 
+// The host's inputs, each pointer checked: a null table, entry point or array with a
+// non-zero count is fatal.
+Invocation invocation(std::string_view function, const quarn_types *table, quarn_entry_point entry,
+                      const std::uint8_t *signature, std::size_t signature_length,
+                      const quarn_type *const *type_args, std::size_t type_arg_count,
+                      const quarn_value *const *args, std::size_t arg_count) noexcept {
+    return Invocation{function,
+                      not_null(table, function),
+                      not_null(entry, function),
+                      checked_array(signature, signature_length, function),
+                      checked_array(type_args, type_arg_count, function),
+                      checked_array(args, arg_count, function)};
+}
+
 // Reads the signature and instantiates it with the type arguments. Every failure here is
 // the host's or the compiled program's misuse and ends the process.
 void prepare_signature(const Invocation &call, wire::Signature &out) noexcept {
@@ -181,12 +195,8 @@ QUARN_API int quarn_invoke(const quarn_types *table, quarn_entry_point entry, co
     not_null(error_out, kInvoke);
     *result_out = nullptr;
     *error_out = nullptr;
-    Invocation call{kInvoke,
-                    not_null(table, kInvoke),
-                    not_null(entry, kInvoke),
-                    checked_array(signature, signature_length, kInvoke),
-                    checked_array(type_args, type_arg_count, kInvoke),
-                    checked_array(args, arg_count, kInvoke)};
+    Invocation call = invocation(kInvoke, table, entry, signature, signature_length, type_args, type_arg_count,
+                                 args, arg_count);
     wire::Signature instantiated;
     OutputBuffer output;
     int status = call_entry(call, instantiated, output, error_out);
@@ -205,12 +215,8 @@ QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point ent
     not_null(error_out, kInvokeAsync);
     reset_step(*step_out);
     *error_out = nullptr;
-    Invocation call{kInvokeAsync,
-                    not_null(table, kInvokeAsync),
-                    not_null(entry, kInvokeAsync),
-                    checked_array(signature, signature_length, kInvokeAsync),
-                    checked_array(type_args, type_arg_count, kInvokeAsync),
-                    checked_array(args, arg_count, kInvokeAsync)};
+    Invocation call = invocation(kInvokeAsync, table, entry, signature, signature_length, type_args,
+                                 type_arg_count, args, arg_count);
     wire::Signature instantiated;
     OutputBuffer output;
     int status = call_entry(call, instantiated, output, error_out);

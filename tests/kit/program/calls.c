@@ -250,19 +250,6 @@ static quarn_object *l_tally(quarn_object *n) {
 
 #define BYTES(t) t, sizeof t
 
-static int add_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    quarn_call *call = quarn_call_begin(kit_program_types(), block, length);
-    quarn_object *a = quarn_call_read(call, BYTES(NAT));
-    quarn_object *b = quarn_call_read(call, BYTES(NAT));
-    if (quarn_call_complete(call)) {
-        quarn_call_write(call, l_add(a, b), BYTES(NAT));
-    } else {
-        quarn_dec(a);
-        quarn_dec(b);
-    }
-    return quarn_call_end(call, output);
-}
-
 static int zero_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
     quarn_call *call = quarn_call_begin(kit_program_types(), block, length);
     if (quarn_call_complete(call)) quarn_call_write(call, quarn_box(0), BYTES(NAT));
@@ -304,49 +291,51 @@ static void write_async_nat(quarn_call *call, quarn_object *r) {
     quarn_call_write_async(call, r, BYTES(async_nat_description));
 }
 
-static int greet_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(STRING), l_greet, write_string_io);
-}
-static int parse_nat_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(STRING), l_parse_nat, write_parse_nat);
-}
-static int first_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(LIST_OF_A), l_first, write_option_of_a);
-}
-static int point_sum_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(POINT), l_point_sum, write_nat);
-}
-static int make_adder_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(NAT), l_make_adder, write_nat_to_nat);
-}
-static int seal_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(NAT), l_seal, write_secret);
-}
-static int unseal_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(SECRET), l_unseal, write_nat);
-}
-static int conversation_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(NAT), l_conversation, write_async_string);
-}
-static int apply_answer_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(NAT), l_apply_answer, write_async_nat);
-}
+/* One entry point per one-argument function: its argument's type, the function, the writer
+ * of its result. */
+#define UNARY_ENTRY(name, type, write)                                                 \
+    static int name##_entry(const uint8_t *block, size_t length, quarn_buffer *output) { \
+        return unary_entry(block, length, output, BYTES(type), l_##name, write);       \
+    }
 
-static int tally_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
-    return unary_entry(block, length, output, BYTES(NAT), l_tally, write_async_nat);
-}
+UNARY_ENTRY(greet, STRING, write_string_io)
+UNARY_ENTRY(parse_nat, STRING, write_parse_nat)
+UNARY_ENTRY(first, LIST_OF_A, write_option_of_a)
+UNARY_ENTRY(point_sum, POINT, write_nat)
+UNARY_ENTRY(make_adder, NAT, write_nat_to_nat)
+UNARY_ENTRY(seal, NAT, write_secret)
+UNARY_ENTRY(unseal, SECRET, write_nat)
+UNARY_ENTRY(conversation, NAT, write_async_string)
+UNARY_ENTRY(apply_answer, NAT, write_async_nat)
+UNARY_ENTRY(tally, NAT, write_async_nat)
 
-static int divide_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
+/* The two-argument functions take two Nats. */
+typedef quarn_object *(*binary)(quarn_object *, quarn_object *);
+
+static int two_nat_entry(const uint8_t *block, size_t length, quarn_buffer *output, binary f,
+                         writer write) {
     quarn_call *call = quarn_call_begin(kit_program_types(), block, length);
     quarn_object *a = quarn_call_read(call, BYTES(NAT));
     quarn_object *b = quarn_call_read(call, BYTES(NAT));
     if (quarn_call_complete(call)) {
-        quarn_call_write_eio(call, l_divide(a, b), BYTES(DIV_ERROR), BYTES(NAT));
+        write(call, f(a, b));
     } else {
         quarn_dec(a);
         quarn_dec(b);
     }
     return quarn_call_end(call, output);
+}
+
+static void write_divide(quarn_call *call, quarn_object *r) {
+    quarn_call_write_eio(call, r, BYTES(DIV_ERROR), BYTES(NAT));
+}
+
+static int add_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
+    return two_nat_entry(block, length, output, l_add, write_nat);
+}
+
+static int divide_entry(const uint8_t *block, size_t length, quarn_buffer *output) {
+    return two_nat_entry(block, length, output, l_divide, write_divide);
 }
 
 #define FUNCTION(name) {#name, name##_entry, name##_signature, sizeof name##_signature}
