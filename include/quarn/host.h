@@ -555,6 +555,12 @@ QUARN_API size_t quarn_async_outstanding(void) QUARN_HOST_NOEXCEPT;
  * own C host. Host functions may be called from any thread that runs Lean code, at the same
  * time; the runtime does not serialise them.
  *
+ * Failures inside a call from Lean (a C function breaking its status rules, a host's failure
+ * or malformed result, malformed arguments) end the process: Lean code cannot handle them.
+ * The messages of the C host name no function ("a C host function returned QUARN_OK without
+ * exactly a result"); those of host calls name the finish that met them
+ * ("quarn_hostcall_finish_io: the host implementation of Lean extern 'log' failed: ...").
+ *
  * References. The runtime calls `retain` when Lean code receives a host function as an
  * argument of a call, and `release` when the Lean closure wrapping it is freed. A function
  * value (QUARN_KIND_FUNCTION) of function kind 1 owns one reference of its host function:
@@ -617,8 +623,15 @@ QUARN_API quarn_value *quarn_value_function(const quarn_type *type, quarn_host_f
  * values, as quarn_invoke does: a C host function of this process is called directly, a Lean
  * closure through the program. A count other than the type's parameter count is
  * QUARN_MALFORMED with "{} arguments for {} parameters"; so is an argument that does not fit
- * its parameter type. Borrows every input; on QUARN_OK stores a new value through
- * `result_out`, otherwise a new error through `error_out`. Any thread. */
+ * its parameter type ("argument {}: ..."), and a C function's result that is not a value of
+ * the result type ("returned a malformed value: ..."). A C function's error is QUARN_FAILED
+ * with that error. A host function of the host's own entry points is called through its
+ * `call` with the arguments' wire bytes: a failure is QUARN_FAILED with a QUARN_ERROR_FAILURE
+ * error holding the host's message, a result that cannot be read QUARN_MALFORMED ("the host
+ * returned malformed data: ..."). A C function that breaks its status rules ends the process
+ * ("quarn_value_call: a C host function returned ..."). Borrows every input; on QUARN_OK
+ * stores a new value through `result_out`, otherwise a new error through `error_out`. Any
+ * thread. */
 QUARN_API int quarn_value_call(const quarn_value *function, const quarn_type *type,
                                const quarn_value *const *args, size_t count,
                                quarn_value **result_out, quarn_error **error_out)
@@ -627,8 +640,11 @@ QUARN_API int quarn_value_call(const quarn_value *function, const quarn_type *ty
 /* Applies the Lean closure of handle `closure` (which stays live) to the arguments in
  * `args` (each argument's wire bytes, in order; handles in them stay live) at the function
  * type given by `type_bytes` (a type expression's encoding) and fills the empty buffer
- * `output` with the result's wire bytes: 0. Arguments that cannot be read: 1, with the
- * message in `output`. Borrows every input. Any thread. */
+ * `output` with the result's wire bytes: 0. Arguments that cannot be read, or bytes left after
+ * them: 1, with the message in `output`. Fatal: a null table ("a quarn type table is a null
+ * pointer"), a type that cannot be read or does not check against the table ("the type is
+ * invalid: ..."), a type that is not a function type ("a closure is called at a type that is
+ * not a function type"), a handle that is not live. Borrows every input. Any thread. */
 QUARN_API int quarn_closure_call(const quarn_types *table, uint64_t closure,
                                  const uint8_t *type_bytes, size_t type_length,
                                  const uint8_t *args, size_t args_length, quarn_buffer *output)
