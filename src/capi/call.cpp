@@ -2,6 +2,7 @@
 // write its result block (a pure value, an IO result or an EIO result).
 #include "capi/call.h"
 
+#include <cstring>
 #include <new>
 
 #include "capi/buffer.h"
@@ -15,8 +16,31 @@
 
 using quarn::capi::TypeExpr;
 
-quarn_call::quarn_call(const quarn_types *table, const std::uint8_t *bytes, std::size_t length) noexcept
-    : table(table), block(bytes, bytes + length), reader(block.data(), block.size()) {}
+quarn_call *quarn_call::create(const quarn_types *table, const std::uint8_t *block, std::size_t length) noexcept {
+    if (length > SIZE_MAX - sizeof(quarn_call)) quarn::internal_panic(quarn::kOutOfMemory);
+    std::uint8_t *memory = quarn::PanicAllocator<std::uint8_t>().allocate(sizeof(quarn_call) + length);
+    std::uint8_t *copy = memory + sizeof(quarn_call);
+    if (length != 0) std::memcpy(copy, block, length);
+    return new (memory) quarn_call(table, copy, length);
+}
+
+void quarn_call::destroy(quarn_call *call) noexcept {
+    call->~quarn_call();
+    quarn::PanicAllocator<std::uint8_t>().deallocate(reinterpret_cast<std::uint8_t *>(call), 0);
+}
+
+const TypeExpr &quarn_call::type(std::string_view function, const std::uint8_t *bytes,
+                                 std::size_t length) noexcept {
+    if (bytes != nullptr && length == cached_length_ && std::memcmp(bytes, cached_bytes_, length) == 0)
+        return cached_type_;
+    cached_length_ = SIZE_MAX;
+    quarn::capi::generated_type(function, bytes, length, *table, type_args, cached_type_);
+    if (length <= kCachedTypeBytes) {
+        std::memcpy(cached_bytes_, bytes, length);
+        cached_length_ = length;
+    }
+    return cached_type_;
+}
 
 void quarn_call::record(std::string_view message) {
     if (failed_) return;
@@ -87,7 +111,7 @@ QUARN_API quarn_call *quarn_call_begin(const quarn_types *table, const uint8_t *
     constexpr std::string_view kFunction = "quarn_call_begin";
     if (table == nullptr) fatal(kFunction, "a quarn type table is a null pointer");
     if (block == nullptr && length != 0) fatal(kFunction, kNullPointer);
-    quarn_call *call = new (PanicAllocator<quarn_call>().allocate(1)) quarn_call(table, block, length);
+    quarn_call *call = quarn_call::create(table, block, length);
     std::uint32_t count;
     if (!call->reader.count(count)) {
         call->record(call->reader.error());
@@ -114,8 +138,7 @@ QUARN_API quarn_object *quarn_call_read(quarn_call *call, const uint8_t *type_by
     constexpr std::string_view kFunction = "quarn_call_read";
     quarn_call &c = expect_call(call, kFunction);
     if (c.failed()) return quarn_box(0);
-    TypeExpr type;
-    generated_type(kFunction, type_bytes, type_length, *c.table, c.type_args, type);
+    const TypeExpr &type = c.type(kFunction, type_bytes, type_length);
     quarn_object *argument = wire::decode_object(c.table, type, c.reader, wire::HandleMode::Borrow);
     if (argument == nullptr) {
         c.record(c.reader.error());
@@ -142,8 +165,7 @@ QUARN_API void quarn_call_write(quarn_call *call, quarn_object *object, const ui
     constexpr std::string_view kFunction = "quarn_call_write";
     quarn_call &c = expect_call(call, kFunction);
     if (c.failed()) return quarn_dec(object);  // quarn_call_end reports the error
-    TypeExpr type;
-    generated_type(kFunction, type_bytes, type_length, *c.table, c.type_args, type);
+    const TypeExpr &type = c.type(kFunction, type_bytes, type_length);
     wire::encode_object(c.table, type, object, c.output);
     quarn_dec(object);
 }
@@ -153,8 +175,7 @@ QUARN_API void quarn_call_write_io(quarn_call *call, quarn_object *io_result,
     constexpr std::string_view kFunction = "quarn_call_write_io";
     quarn_call &c = expect_call(call, kFunction);
     if (c.failed()) return quarn_dec(io_result);
-    TypeExpr type;
-    generated_type(kFunction, type_bytes, type_length, *c.table, c.type_args, type);
+    const TypeExpr &type = c.type(kFunction, type_bytes, type_length);
     if (quarn_is_scalar(io_result) || quarn_ptr_tag(io_result) > 1)
         fatal(kFunction, "the object is not an IO result");
     bool ok = quarn_ptr_tag(io_result) == 0;
@@ -196,8 +217,7 @@ QUARN_API int quarn_call_end(quarn_call *call, quarn_buffer *output) noexcept {
     } else {
         c.output.hand_over(output, kFunction);
     }
-    c.~quarn_call();
-    PanicAllocator<quarn_call>().deallocate(&c, 1);
+    quarn_call::destroy(&c);
     return status;
 }
 

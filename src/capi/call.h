@@ -15,7 +15,15 @@
 #include "wire/reader.h"
 
 struct quarn_call {
-    quarn_call(const quarn_types *table, const std::uint8_t *block, std::size_t length) noexcept;
+    // A new call holding a private copy of the block, in one allocation with the record.
+    static quarn_call *create(const quarn_types *table, const std::uint8_t *block, std::size_t length) noexcept;
+    static void destroy(quarn_call *call) noexcept;
+
+    // The type generated code gives as bytes (see generated_type below). The last one is
+    // kept, keyed by its bytes: entry points give the same few types again and again. The
+    // reference is valid until the next call.
+    const quarn::capi::TypeExpr &type(std::string_view function, const std::uint8_t *bytes,
+                                      std::size_t length) noexcept;
 
     // Records `message` unless an error is recorded already (the first one is kept).
     void record(std::string_view message);
@@ -23,15 +31,21 @@ struct quarn_call {
     const quarn::Text &error() const noexcept { return error_; }
 
     const quarn_types *table;
-    // The private copy of the block and the read position in it.
-    quarn::Vector<std::uint8_t> block;
+    // The read position in the private copy of the block, which follows the record.
     quarn::wire::Reader reader;
     quarn::Vector<quarn::capi::TypeExpr> type_args;
     quarn::wire::ByteSink output;
 
 private:
+    quarn_call(const quarn_types *table, const std::uint8_t *copy, std::size_t length) noexcept
+        : table(table), reader(copy, length) {}
+
     bool failed_ = false;
     quarn::Text error_;
+    static constexpr std::size_t kCachedTypeBytes = 32;
+    std::uint8_t cached_bytes_[kCachedTypeBytes];
+    std::size_t cached_length_ = SIZE_MAX;  // none yet
+    quarn::capi::TypeExpr cached_type_;
 };
 
 namespace quarn::capi {

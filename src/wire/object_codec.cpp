@@ -25,6 +25,22 @@ namespace {
 
 constexpr std::string_view kLengthLimit = "a value exceeds the wire format's 2^32 length limit";
 
+// Whether a value of the kind is read and written without visiting other values, so that
+// a root of that kind needs no work stack.
+bool visits_nothing_else(Kind kind) noexcept {
+    switch (kind) {
+        case Kind::Option:
+        case Kind::List:
+        case Kind::Array:
+        case Kind::Prod:
+        case Kind::Except:
+        case Kind::Inductive:
+            return false;
+        default:
+            return true;
+    }
+}
+
 // The wire width of a fixed-width scalar kind, or 0 for other kinds.
 std::size_t scalar_kind_width(Kind kind) noexcept {
     switch (kind) {
@@ -106,6 +122,7 @@ public:
     void run(const capi::TypeExpr &type, quarn_object *value) noexcept {
         std::uint32_t root;
         if (!leaf_root(type, plan_, root) && !plan_->add(type, root, error_)) mismatch(error_);
+        if (visits_nothing_else(type.kind)) return this->value(root, value);
         push({Op::Value, root, value, 0});
         while (!stack_.empty()) {
             Task task = stack_.back();
@@ -347,6 +364,11 @@ public:
             return nullptr;
         }
         quarn_object *root = quarn_box(0);
+        if (visits_nothing_else(type.kind)) {
+            if (value(node, &root)) return root;
+            quarn_dec(root);
+            return nullptr;
+        }
         push({Op::Value, node, &root, 0});
         while (!stack_.empty()) {
             Task task = stack_.back();

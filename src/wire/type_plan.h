@@ -6,7 +6,9 @@
 // small, finite graph of nodes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <unordered_map>
 
@@ -49,7 +51,9 @@ struct PlanNode {
 class TypePlan {
 public:
     // `table` may be null: a type without inductive nodes needs none.
-    explicit TypePlan(const quarn_types *table) : table_(table) {}
+    explicit TypePlan(const quarn_types *table) : table_(table) {
+        std::fill(std::begin(simple_ids_), std::end(simple_ids_), kNoNode);
+    }
     TypePlan(const TypePlan &) = delete;
     TypePlan &operator=(const TypePlan &) = delete;
     ~TypePlan();
@@ -96,6 +100,9 @@ private:
     std::unordered_map<Text, std::uint32_t, TextHash, std::equal_to<Text>,
                        PanicAllocator<std::pair<const Text, std::uint32_t>>>
         ids_;
+    // The nodes of kinds without payload (Nat, String, ...), by kind; kNoNode until interned.
+    static constexpr std::uint32_t kNoNode = UINT32_MAX;
+    std::uint32_t simple_ids_[capi::kLastKind + 1];
 };
 
 }  // namespace quarn::wire
