@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "capi/call.h"
 #include "capi/fatal.h"
 #include "capi/handle_table.h"
 #include "capi/host_entry_points.h"
@@ -15,7 +16,6 @@
 #include "quarn/entry.h"
 #include "wire/byte_sink.h"
 #include "wire/object_codec.h"
-#include "wire/type_decode.h"
 
 struct quarn_hostcall {
     quarn::Text extern_name;
@@ -36,23 +36,13 @@ void delete_hostcall(quarn_hostcall *hostcall) noexcept {
     PanicAllocator<quarn_hostcall>().deallocate(hostcall, 1);
 }
 
-// The generated type expression in `bytes`, checked against `table`; an invalid one ends the
-// process with "<function>: a generated type expression is invalid: {}".
-TypeExpr generated_type(const quarn_types &table, const std::uint8_t *bytes, std::size_t length,
+// The type generated code gives as bytes, checked against `table` (host calls have no type
+// arguments); an invalid one ends the process as call.h's generated_type says.
+TypeExpr host_call_type(const quarn_types &table, const std::uint8_t *bytes, std::size_t length,
                         std::string_view function) noexcept {
-    if (bytes == nullptr && length != 0) fatal(function, kNullPointer);
-    Reader reader(bytes, length);
     TypeExpr type;
-    Text error;
-    if (!wire::decode_type_expr(reader, type)) {
-        error = reader.take_error();
-    } else if (!reader.at_end()) {
-        append_pieces(error, {decimal(static_cast<long long>(reader.remaining())),
-                              " unexpected bytes after the wire data"});
-    } else if (check_type(table, 0, type, error)) {
-        return type;
-    }
-    fatal(function, "a generated type expression is invalid: ", error);
+    generated_type(function, bytes, length, table, {}, type);
+    return type;
 }
 
 // Reads the result block of one host call and checks that nothing follows it.
@@ -179,7 +169,7 @@ QUARN_API void quarn_hostcall_write(quarn_hostcall *hostcall, quarn_object *obje
                                     const uint8_t *type_bytes, size_t type_length) noexcept {
     constexpr std::string_view kFunction = "quarn_hostcall_write";
     not_null(hostcall, kFunction);
-    TypeExpr type = generated_type(*hostcall->table, type_bytes, type_length, kFunction);
+    TypeExpr type = host_call_type(*hostcall->table, type_bytes, type_length, kFunction);
     quarn::wire::encode_object(hostcall->table, type, object, hostcall->args);
 }
 
@@ -187,7 +177,7 @@ QUARN_API quarn_object *quarn_hostcall_finish(quarn_hostcall *hostcall, const ui
                                               size_t type_length) noexcept {
     constexpr std::string_view kFunction = "quarn_hostcall_finish";
     not_null(hostcall, kFunction);
-    TypeExpr type = generated_type(*hostcall->table, type_bytes, type_length, kFunction);
+    TypeExpr type = host_call_type(*hostcall->table, type_bytes, type_length, kFunction);
     return perform(hostcall, kFunction, [&](ResultReader &block) { return block.value(type); });
 }
 
@@ -196,7 +186,7 @@ QUARN_API quarn_object *quarn_hostcall_finish_io(quarn_hostcall *hostcall,
                                                  size_t type_length) noexcept {
     constexpr std::string_view kFunction = "quarn_hostcall_finish_io";
     not_null(hostcall, kFunction);
-    TypeExpr type = generated_type(*hostcall->table, type_bytes, type_length, kFunction);
+    TypeExpr type = host_call_type(*hostcall->table, type_bytes, type_length, kFunction);
     return perform(hostcall, kFunction, [&](ResultReader &block) {
         std::uint8_t tag = block.tag();
         if (tag > 1) block.invalid_tag("invalid IO result tag ", tag);
@@ -211,8 +201,8 @@ QUARN_API quarn_object *quarn_hostcall_finish_eio(quarn_hostcall *hostcall,
                                                   size_t value_type_length) noexcept {
     constexpr std::string_view kFunction = "quarn_hostcall_finish_eio";
     not_null(hostcall, kFunction);
-    TypeExpr error_type = generated_type(*hostcall->table, error_type_bytes, error_type_length, kFunction);
-    TypeExpr value_type = generated_type(*hostcall->table, value_type_bytes, value_type_length, kFunction);
+    TypeExpr error_type = host_call_type(*hostcall->table, error_type_bytes, error_type_length, kFunction);
+    TypeExpr value_type = host_call_type(*hostcall->table, value_type_bytes, value_type_length, kFunction);
     return perform(hostcall, kFunction, [&](ResultReader &block) {
         std::uint8_t tag = block.tag();
         if (tag > 1) block.invalid_tag("invalid EIO result tag ", tag);
