@@ -73,22 +73,6 @@ TEST_F(HostCall, IoExternFailingWithAMessageRaisesAUserError) {
     quarn_dec(result);
 }
 
-TEST_F(HostCall, IoExternReturnsItsValue) {
-    auto greet = [](void *, const quarn_value *const *args, size_t, quarn_value **result, quarn_error **) -> int {
-        *result = quarn_value_cstring(("hello, " + string_of(args[0])).c_str());
-        return QUARN_OK;
-    };
-    uint64_t id = register_extern({QUARN_KIND_STRING}, io(QUARN_KIND_STRING), greet);
-    quarn_hostcall *call = begin(id, "host_greet");
-    quarn_object *name = kit_string("Ada");
-    quarn_hostcall_write(call, name, kString, sizeof kString);
-    quarn_dec(name);
-    quarn_object *result = quarn_hostcall_finish_io(call, kString, sizeof kString);
-    ASSERT_EQ(quarn_obj_tag(result), 0u);
-    EXPECT_STREQ(kit_cstr(quarn_ctor_get(result, 0)), "hello, Ada");
-    quarn_dec(result);
-}
-
 // The host raises the IO error object it holds by handle: Lean receives that very object and
 // the handle is gone, released by no one else.
 TEST_F(HostCall, IoErrorWithAHandleMovesIntoLeanOnce) {
@@ -107,32 +91,6 @@ TEST_F(HostCall, IoErrorWithAHandleMovesIntoLeanOnce) {
     EXPECT_EQ(io_error_of(result), lean_error);
     quarn_dec(result);
     quarn_dec(lean_error);
-}
-
-TEST_F(HostCall, EioExternCarriesErrorValues) {
-    auto check = [](void *, const quarn_value *const *args, size_t, quarn_value **result, quarn_error **error) -> int {
-        uint64_t n = nat_of(args[0]);
-        if (n >= 100) {
-            *error = quarn_error_from_value(quarn_value_cstring((std::to_string(n) + " is too big").c_str()));
-            return QUARN_FAILED;
-        }
-        *result = quarn_value_nat(n + 1);
-        return QUARN_OK;
-    };
-    uint64_t id = register_extern({QUARN_KIND_NAT}, eio(QUARN_KIND_STRING, QUARN_KIND_NAT), check);
-    for (uint64_t n : {99, 100}) {
-        quarn_hostcall *call = begin(id, "host_check");
-        quarn_hostcall_write(call, quarn_box(n), kNat, sizeof kNat);
-        quarn_object *result = quarn_hostcall_finish_eio(call, kString, sizeof kString, kNat, sizeof kNat);
-        if (n == 99) {
-            ASSERT_EQ(quarn_obj_tag(result), 0u);
-            EXPECT_EQ(quarn_unbox(quarn_ctor_get(result, 0)), 100u);
-        } else {
-            ASSERT_EQ(quarn_obj_tag(result), 1u);
-            EXPECT_STREQ(kit_cstr(quarn_ctor_get(result, 0)), "100 is too big");
-        }
-        quarn_dec(result);
-    }
 }
 
 // Handles inside results and EIO error values belong to Lean once written: freeing the host's

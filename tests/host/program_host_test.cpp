@@ -60,15 +60,6 @@ TEST_F(ProgramCallsHost, LeanAppliesALeanClosureTheHostHolds) {
     EXPECT_EQ(host::nat_of(out.value), 21u);
 }
 
-TEST_F(ProgramCallsHost, PureExtern) {
-    implement("host_double", double_nat);
-    host::Value n = host::nat(20);
-    Outcome out;
-    host::invoke(out, "double_plus_one", {n.get()});
-    ASSERT_EQ(out.status, QUARN_OK) << out.message();
-    EXPECT_EQ(host::nat_of(out.value), 41u);
-}
-
 int log_to(void *lines, const quarn_value *const *args, size_t, quarn_value **result, quarn_error **error) {
     std::string line = host::text_of(args[0]);
     if (line.empty()) {
