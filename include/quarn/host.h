@@ -471,7 +471,8 @@ typedef int (*quarn_entry_point)(const uint8_t *block, size_t length, quarn_buff
 /* Calls `entry` with the values `args` (one per parameter) and, for a generic function, the
  * types `type_args` (one per type parameter). Borrows `table`, `signature`, `type_args`,
  * `args` and everything in them. On QUARN_OK stores a new value through `result_out`,
- * otherwise a new error through `error_out`. Any thread. */
+ * otherwise a new error through `error_out`. A null `result_out` or `error_out` is fatal:
+ * "quarn_invoke: a null pointer". Any thread. */
 QUARN_API int quarn_invoke(const quarn_types *table, quarn_entry_point entry,
                            const uint8_t *signature, size_t signature_length,
                            const quarn_type *const *type_args, size_t type_arg_count,
@@ -501,9 +502,12 @@ typedef struct quarn_step {
 enum { QUARN_STEP_DONE = 0, QUARN_STEP_OPERATION = 1 };
 
 /* Calls `entry` as quarn_invoke does, for a function that returns an async program. The
- * record `step_out` is cleared first (kind QUARN_STEP_DONE, no value, resumption 0); it must
- * not hold a value. On QUARN_OK the first step is stored in it; otherwise it stays cleared
- * and a new error is stored through `error_out`. Borrows every input. Any thread. */
+ * record `step_out` is cleared first (kind QUARN_STEP_DONE, no value, resumption 0) without
+ * looking at what it held: a value still in it is not freed (clear it with quarn_step_clear
+ * before reusing the record). On QUARN_OK the first step is stored in it; on every other
+ * status it stays cleared and a new error is stored through `error_out`. A null `step_out`
+ * or `error_out` is fatal: "quarn_invoke_async: a null pointer". Borrows every input. Any
+ * thread. */
 QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point entry,
                                  const uint8_t *signature, size_t signature_length,
                                  const quarn_type *const *type_args, size_t type_arg_count,
@@ -511,9 +515,11 @@ QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point ent
                                  quarn_step *step_out, quarn_error **error_out) QUARN_HOST_NOEXCEPT;
 
 /* Answers the operation of `resumption` with `answer` and stores the next step in
- * `step_out` (cleared first, as above). Borrows `answer`: handles and host functions inside
- * it stay the host's, and the program takes its own references. On failure stores a new
- * error through `error_out`. Any thread. */
+ * `step_out` (cleared first and left cleared on every status but QUARN_OK, as above).
+ * Borrows `answer`: handles and host functions inside it stay the host's, and the program
+ * takes its own references, so the host may use and free `answer` afterwards. On failure
+ * stores a new error through `error_out`. A null `answer`, `step_out` or `error_out` is
+ * fatal: "quarn_resume: a null pointer". Any thread. */
 QUARN_API int quarn_resume(uint64_t resumption, const quarn_value *answer, quarn_step *step_out,
                            quarn_error **error_out) QUARN_HOST_NOEXCEPT;
 
@@ -525,7 +531,9 @@ QUARN_API void quarn_step_clear(quarn_step *step) QUARN_HOST_NOEXCEPT;
  * and host function numbers in the bytes are handed to the program (each one is taken over;
  * the host must not release them again). On QUARN_OK fills the empty buffer `output` with
  * the next step's wire bytes (u8 0 and the result, or u8 1, the operation and the u64
- * resumption), otherwise with the message. Borrows `answer`. Any thread. */
+ * resumption), otherwise with the message. A buffer that is not empty is fatal before the
+ * resumption is looked at: "quarn_async_resume: a quarn buffer was filled twice". Borrows
+ * `answer`. Any thread. */
 QUARN_API int quarn_async_resume(uint64_t resumption, const uint8_t *answer, size_t length,
                                  quarn_buffer *output) QUARN_HOST_NOEXCEPT;
 
@@ -546,6 +554,12 @@ QUARN_API size_t quarn_async_outstanding(void) QUARN_HOST_NOEXCEPT;
  * functions (quarn_host_function_new, quarn_value_function), which installs the runtime's
  * own C host. Host functions may be called from any thread that runs Lean code, at the same
  * time; the runtime does not serialise them.
+ *
+ * Failures inside a call from Lean (a C function breaking its status rules, a host's failure
+ * or malformed result, malformed arguments) end the process: Lean code cannot handle them.
+ * The messages of the C host name no function ("a C host function returned QUARN_OK without
+ * exactly a result"); those of host calls name the finish that met them
+ * ("quarn_hostcall_finish_io: the host implementation of Lean extern 'log' failed: ...").
  *
  * References. The runtime calls `retain` when Lean code receives a host function as an
  * argument of a call, and `release` when the Lean closure wrapping it is freed. A function
@@ -609,8 +623,15 @@ QUARN_API quarn_value *quarn_value_function(const quarn_type *type, quarn_host_f
  * values, as quarn_invoke does: a C host function of this process is called directly, a Lean
  * closure through the program. A count other than the type's parameter count is
  * QUARN_MALFORMED with "{} arguments for {} parameters"; so is an argument that does not fit
- * its parameter type. Borrows every input; on QUARN_OK stores a new value through
- * `result_out`, otherwise a new error through `error_out`. Any thread. */
+ * its parameter type ("argument {}: ..."), and a C function's result that is not a value of
+ * the result type ("returned a malformed value: ..."). A C function's error is QUARN_FAILED
+ * with that error. A host function of the host's own entry points is called through its
+ * `call` with the arguments' wire bytes: a failure is QUARN_FAILED with a QUARN_ERROR_FAILURE
+ * error holding the host's message, a result that cannot be read QUARN_MALFORMED ("the host
+ * returned malformed data: ..."). A C function that breaks its status rules ends the process
+ * ("quarn_value_call: a C host function returned ..."). Borrows every input; on QUARN_OK
+ * stores a new value through `result_out`, otherwise a new error through `error_out`. Any
+ * thread. */
 QUARN_API int quarn_value_call(const quarn_value *function, const quarn_type *type,
                                const quarn_value *const *args, size_t count,
                                quarn_value **result_out, quarn_error **error_out)
@@ -619,8 +640,11 @@ QUARN_API int quarn_value_call(const quarn_value *function, const quarn_type *ty
 /* Applies the Lean closure of handle `closure` (which stays live) to the arguments in
  * `args` (each argument's wire bytes, in order; handles in them stay live) at the function
  * type given by `type_bytes` (a type expression's encoding) and fills the empty buffer
- * `output` with the result's wire bytes: 0. Arguments that cannot be read: 1, with the
- * message in `output`. Borrows every input. Any thread. */
+ * `output` with the result's wire bytes: 0. Arguments that cannot be read, or bytes left after
+ * them: 1, with the message in `output`. Fatal: a null table ("a quarn type table is a null
+ * pointer"), a type that cannot be read or does not check against the table ("the type is
+ * invalid: ..."), a type that is not a function type ("a closure is called at a type that is
+ * not a function type"), a handle that is not live. Borrows every input. Any thread. */
 QUARN_API int quarn_closure_call(const quarn_types *table, uint64_t closure,
                                  const uint8_t *type_bytes, size_t type_length,
                                  const uint8_t *args, size_t args_length, quarn_buffer *output)

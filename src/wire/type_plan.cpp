@@ -47,11 +47,22 @@ bool TypePlan::add(const TypeExpr &type, std::uint32_t &node, Text &error) {
 }
 
 bool TypePlan::intern(const TypeExpr &type, std::uint32_t &node, Text &error) {
-    // The print form names an expression exactly, so it serves as the key.
-    Text key = capi::type_text(type);
-    if (auto found = ids_.find(key); found != ids_.end()) {
-        node = found->second;
+    // A kind without payload is its own key: no text, no hashing (most values a host passes
+    // are numbers and strings, and most plans hold only such nodes).
+    bool simple = type.children.empty() && type.kind != Kind::Param && type.kind != Kind::Inductive;
+    std::uint32_t &simple_id = simple_ids_[static_cast<std::uint8_t>(type.kind)];
+    if (simple && simple_id != kNoNode) {
+        node = simple_id;
         return true;
+    }
+    // Otherwise the print form names an expression exactly, so it serves as the key.
+    Text key;
+    if (!simple) {
+        key = capi::type_text(type);
+        if (auto found = ids_.find(key); found != ids_.end()) {
+            node = found->second;
+            return true;
+        }
     }
     PlanNode fresh;
     fresh.kind = type.kind;
@@ -69,6 +80,7 @@ bool TypePlan::intern(const TypeExpr &type, std::uint32_t &node, Text &error) {
                 return false;
             break;
         case Kind::Inductive:
+        case Kind::Function:
             fresh.args = type.children;
             break;
         default:
@@ -78,7 +90,8 @@ bool TypePlan::intern(const TypeExpr &type, std::uint32_t &node, Text &error) {
     auto *stored = new (std::nothrow) PlanNode(std::move(fresh));
     if (stored == nullptr) internal_panic(kOutOfMemory);
     nodes_.push_back(stored);
-    ids_.emplace(std::move(key), node);
+    if (simple) simple_id = node;
+    else ids_.emplace(std::move(key), node);
     return true;
 }
 

@@ -6,7 +6,9 @@
 // small, finite graph of nodes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <unordered_map>
 
@@ -36,7 +38,7 @@ struct PlanNode {
     std::uint32_t children[2] = {};  // element; first and second; error and value
     std::uint32_t alias = 0;         // trivial structure: its designated field's node
     const capi::Definition *definition = nullptr;
-    Vector<capi::TypeExpr> args;     // Inductive arguments
+    Vector<capi::TypeExpr> args;     // Inductive arguments; Function parameters, then result
     Vector<PlanConstructor> constructors;
     // Filled in by the first successful representation(): the node that represents this
     // one, and whether values of that node are read and written without visiting other
@@ -49,7 +51,9 @@ struct PlanNode {
 class TypePlan {
 public:
     // `table` may be null: a type without inductive nodes needs none.
-    explicit TypePlan(const quarn_types *table) : table_(table) {}
+    explicit TypePlan(const quarn_types *table) : table_(table) {
+        std::fill(std::begin(simple_ids_), std::end(simple_ids_), kNoNode);
+    }
     TypePlan(const TypePlan &) = delete;
     TypePlan &operator=(const TypePlan &) = delete;
     ~TypePlan();
@@ -96,6 +100,9 @@ private:
     std::unordered_map<Text, std::uint32_t, TextHash, std::equal_to<Text>,
                        PanicAllocator<std::pair<const Text, std::uint32_t>>>
         ids_;
+    // The nodes of kinds without payload (Nat, String, ...), by kind; kNoNode until interned.
+    static constexpr std::uint32_t kNoNode = UINT32_MAX;
+    std::uint32_t simple_ids_[capi::kLastKind + 1];
 };
 
 }  // namespace quarn::wire
