@@ -167,6 +167,10 @@ int read_result(const Invocation &call, const wire::ResultDescription &result, c
         fatal(call.function, "the runtime produced a malformed result: ", reader.error());
     }
     if (!reader.at_end()) {
+        // Nothing of a malformed block reaches the host (handles in it stay in the table).
+        free_tree(value, Handles::Keep, call.function);
+        if (error != nullptr) error->handle = 0;
+        quarn_error_free(error);
         fatal(call.function, "the runtime produced a malformed result: ",
               decimal(static_cast<long long>(reader.remaining())), " unexpected bytes after the wire data");
     }

@@ -35,7 +35,8 @@ bool is_leaf(const PlanNode &n) noexcept {
 }  // namespace
 
 TypePlan::~TypePlan() {
-    for (PlanNode *n : nodes_) delete n;
+    for (PlanNode *n : nodes_)
+        if (n != &first_node_) delete n;
 }
 
 bool TypePlan::add(const TypeExpr &type, std::uint32_t &node, Text &error) {
@@ -87,8 +88,12 @@ bool TypePlan::intern(const TypeExpr &type, std::uint32_t &node, Text &error) {
             break;
     }
     node = static_cast<std::uint32_t>(nodes_.size());
-    auto *stored = new (std::nothrow) PlanNode(std::move(fresh));
-    if (stored == nullptr) internal_panic(kOutOfMemory);
+    PlanNode *stored = &first_node_;
+    if (node == 0) {
+        first_node_ = std::move(fresh);
+    } else if ((stored = new (std::nothrow) PlanNode(std::move(fresh))) == nullptr) {
+        internal_panic(kOutOfMemory);
+    }
     nodes_.push_back(stored);
     if (simple) simple_id = node;
     else ids_.emplace(std::move(key), node);

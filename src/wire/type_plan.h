@@ -92,6 +92,9 @@ private:
     // Each node in a block of its own: resolving a node adds nodes, and references to
     // earlier ones must stay valid.
     Vector<PlanNode *> nodes_;
+    // The first node lives in the plan itself: a plan of one number or string allocates no
+    // node.
+    PlanNode first_node_;
     struct TextHash {
         std::size_t operator()(const Text &text) const noexcept {
             return std::hash<std::string_view>{}(std::string_view(text));

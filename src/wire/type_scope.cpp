@@ -7,7 +7,7 @@ namespace quarn::wire {
 
 const Scope *ScopeArena::open(const TypeExpr &inductive, const Scope *outer) {
     if (!storage_) storage_.emplace();
-    auto &arguments = storage_->arguments;
+    auto &[arguments, scopes] = *storage_;
     Scope scope{arguments.size(), static_cast<std::uint32_t>(inductive.children.size())};
     Text ignored;
     for (const TypeExpr &argument : inductive.children) {
@@ -15,8 +15,8 @@ const Scope *ScopeArena::open(const TypeExpr &inductive, const Scope *outer) {
         if (!resolve(resolved, ignored)) resolved = {&argument, outer};  // fails again when used
         arguments.push_back(resolved);
     }
-    storage_->scopes.push_back(scope);
-    return &storage_->scopes.back();
+    scopes.push_back(scope);
+    return &scopes.back();
 }
 
 bool ScopeArena::resolve(ScopedType &t, Text &error) const {
@@ -34,7 +34,7 @@ bool ScopeArena::resolve(ScopedType &t, Text &error) const {
                 .append(" is not instantiated");
             return false;
         }
-        // A scope exists, so the storage does.
+        // A scope exists only once open() made the storage.
         t = storage_->arguments[t.scope->first + index];
     }
     return true;

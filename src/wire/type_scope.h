@@ -42,8 +42,8 @@ public:
     bool resolve(ScopedType &t, Text &error) const;
 
 private:
-    // Made by the first open(): a deque allocates as it is constructed, and most walks (a
-    // number, a string) open no scope at all.
+    // Made at the first open(): a deque allocates as it is constructed, and most values (numbers,
+    // strings, lists of them) open no scope at all.
     struct Storage {
         std::deque<ScopedType, PanicAllocator<ScopedType>> arguments;
         std::deque<Scope, PanicAllocator<Scope>> scopes;

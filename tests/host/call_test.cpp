@@ -156,7 +156,7 @@ TEST_F(HostTest, IoAndEioResultsWriteTheirTagFirst) {
     EXPECT_EQ(end(call), std::make_pair(0, std::string("\0\x01\0\0\0\x03", 6)));
 }
 
-TEST_F(HostTest, AsyncStepsOfOneConstructorNeedNoMatchingTag) {
+TEST_F(HostTest, ADoneProgramWritesItsResultAndLeavesNothingWaiting) {
     // A done program writes its result; nothing waits.
     kit::Bytes empty_block = kit::Bytes().u32(0);
     quarn_call *call = begin(empty_block);
