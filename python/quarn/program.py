@@ -374,8 +374,15 @@ class AsyncProgram:
     def __init__(self, function: BoundFunction, first_step: bytes) -> None:
         self._function = function
         self._library = function._library
-        self._generator = self._drive(first_step)
         self.resumption = 0
+        self._generator = self._drive(first_step)
+        # Run to the first operation now: from here on the generator waits inside its loop,
+        # so that closing or dropping it cancels the program even before the host looked.
+        self._first: Optional[Tuple[bool, Any]] = None
+        try:
+            self._first = (False, next(self._generator))
+        except StopIteration as stop:
+            self._first = (True, stop.value)
 
     def _drive(self, data: bytes) -> Generator[Any, Any, Any]:
         function = self._function
@@ -403,27 +410,43 @@ class AsyncProgram:
             done, value, resumption, encode_answer = function.read_step(data)
         return value
 
+    def _take_first(self) -> Any:
+        done, value = self._first
+        self._first = None
+        if done:
+            raise StopIteration(value)
+        return value
+
     def __iter__(self):
         return self
 
     def __next__(self) -> Any:
+        if self._first is not None:
+            return self._take_first()
         return next(self._generator)
 
     def send(self, answer: Any) -> Any:
+        if self._first is not None:
+            if answer is not None:
+                raise TypeError("the program's first operation was not taken yet: "
+                                "call next() first")
+            return self._take_first()
         return self._generator.send(answer)
 
     def throw(self, *args: Any) -> Any:
+        self._first = None
         return self._generator.throw(*args)
 
     def close(self) -> None:
+        self._first = None
         self._generator.close()
 
     def run(self, answer: Callable[[Any], Any]) -> Any:
         """Runs the program to its end, answering each operation with `answer(operation)`."""
         try:
-            operation = next(self._generator)
+            operation = next(self)
             while True:
-                operation = self._generator.send(answer(operation))
+                operation = self.send(answer(operation))
         except StopIteration as stop:
             return stop.value
 
@@ -432,14 +455,14 @@ class AsyncProgram:
         `answer(operation)`, awaited when it returns an awaitable. Cancelling the coroutine
         cancels the program."""
         try:
-            operation = next(self._generator)
+            operation = next(self)
             while True:
                 reply = answer(operation)
                 if inspect.isawaitable(reply):
                     reply = await reply
-                operation = self._generator.send(reply)
+                operation = self.send(reply)
         except StopIteration as stop:
             return stop.value
         except BaseException:
-            self._generator.close()
+            self.close()
             raise
