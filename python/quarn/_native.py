@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import ctypes
 import os
+import threading
 from typing import Optional
 
 
@@ -63,6 +64,13 @@ class Library:
             end.restype = None
             end.argtypes = []
 
+        # The hot path of a call: the entry point and quarn_buffer_free are called without
+        # declared argument types (ctypes then skips converting them), and quarn_buffer_free,
+        # which never calls back into Python, without letting go of the interpreter lock.
+        quick = ctypes.PyDLL(self.path, handle=d._handle)
+        self.buffer_free_quick = quick.quarn_buffer_free
+        self.buffer_free_quick.restype = None
+
     def _fn(self, name: str, restype, *argtypes):
         try:
             function = getattr(self.dll, name)
@@ -85,6 +93,31 @@ class Library:
         target = self.buffer_alloc(buffer_pointer, len(data))
         if data:
             ctypes.memmove(target, data, len(data))
+
+
+# The address space as one array of bytes: `memory[address:address + length]` copies
+# `length` bytes at `address` into a bytes object, without a foreign call.
+memory = (ctypes.c_char * (1 << 47)).from_address(0)
+
+
+def entry_point(address: int):
+    """A generated entry point, called as entry(block: bytes, length: int, output), `output`
+    being a c_void_p holding the address of a Buffer."""
+    entry = ctypes.CFUNCTYPE(ctypes.c_int)(address)
+    entry.argtypes = None
+    return entry
+
+
+class OutputBuffer(threading.local):
+    """Each thread's output record for entry points, reused from call to call (it is empty
+    again after every call)."""
+
+    def __init__(self) -> None:
+        self.buffer = Buffer()
+        self.pointer = ctypes.c_void_p(ctypes.addressof(self.buffer))
+
+
+output_buffer = OutputBuffer()
 
 
 def _missing(name: str, path: str):

@@ -10,7 +10,7 @@ from typing import (Any, Awaitable, Callable, Dict, Generator, Iterable, Optiona
                     Tuple, Union)
 
 from . import types as K
-from ._native import Buffer, EntryPoint, Library
+from ._native import Buffer, Library, entry_point, memory, output_buffer
 from .errors import (FAILED, MALFORMED, OK, LeanError, QuarnError, QuarnIOError,
                      QuarnMalformed, error_for_status)
 from .host import Host
@@ -19,6 +19,9 @@ from .wire import Codec, InductiveValue, LeanClosure, Opaque, Transfer, make_cla
 
 _u32 = struct.Struct("<I")
 _u64 = struct.Struct("<Q")
+
+# Stands for an argument not given.
+_ABSENT = object()
 
 # Transfers of calls whose parameters hold no function: nothing is ever recorded in it.
 _NO_TRANSFER = Transfer(False)
@@ -153,10 +156,15 @@ class Program:
             self._functions[name] = found
         return found
 
-    def __getattr__(self, name: str) -> "Function":
+    def __getattr__(self, name: str) -> Any:
+        """`program.name`: the function's call itself when it is not generic (kept as an
+        attribute, so later look-ups cost nothing), else the Function to instantiate."""
         if name.startswith("_"):
             raise AttributeError(name)
-        return self.function(name)
+        function = self.function(name)
+        target = function._plain.call if function._plain is not None else function
+        self.__dict__[name] = target
+        return target
 
     def bind_extern(self, name: str, function: Callable, params: Sequence[Type],
                     result: ResultDescription,
@@ -213,7 +221,7 @@ class Function:
         self.program = program
         self.name = name
         self.signature: Signature = K.read_signature(signature)
-        self.entry = EntryPoint(entry)
+        self.entry = entry_point(entry)
         self._bound: Dict[Tuple[Type, ...], BoundFunction] = {}
         if self.signature.type_params == 0:
             self._plain: Optional[BoundFunction] = self.instantiate()
@@ -239,7 +247,7 @@ class Function:
         if self._plain is None:
             raise TypeError(f"{self.name} is generic: give its type arguments first, "
                             f"{self.name}[T.Nat](...)")
-        return self._plain(*args)
+        return self._plain.call(*args)
 
     def __repr__(self) -> str:
         return f"<quarn function {self.name}>"
@@ -261,48 +269,103 @@ class BoundFunction:
         self.encoders = [codec.encoder(p) for p in params]
         self.head = _u32.pack(len(type_args)) + b"".join(t.encoding for t in type_args)
         self.carries_functions = any(_holds_function(p, program.definitions) for p in params)
+        self._codec = codec
         self._entry = function.entry
         self._library = program.library
+        self._free = program.library.buffer_free_quick
         self._host = program.runtime.host
         self._program = program
         kind = self.result.kind
         self._value = codec.decoder(self.result.value)
+        self._whole = _WHOLE_DECODERS.get(self.result.value) if kind == K.PURE else None
         self._error = codec.decoder(self.result.error) if kind == K.EIO else None
         if kind == K.ASYNC:
             self._operation = codec.decoder(K.T.Inductive(self.result.operations))
             self._answers = [codec.encoder(a) for a in self.result.answers]
+        self.call = self._make_call()
 
     def __call__(self, *args: Any) -> Any:
-        encoders = self.encoders
-        if len(args) != len(encoders):
-            raise TypeError(f"{self.name}: {len(args)} arguments for {len(encoders)} parameters")
-        out = bytearray(self.head)
-        transfer = Transfer(False) if self.carries_functions else _NO_TRANSFER
-        try:
-            for encode, value in zip(encoders, args):
-                encode(out, value, transfer)
-            buffer = Buffer()
-            status = self._entry(bytes(out), len(out), ctypes.byref(buffer))
-        finally:
-            if transfer is not _NO_TRANSFER:
-                self._host.finish(transfer, delivered=True)
-        data = ctypes.string_at(buffer.data, buffer.length) if buffer.data else b""
-        if buffer.data:
-            self._library.buffer_free(ctypes.byref(buffer))
-        if status != 0:
-            raise QuarnMalformed(data.decode("utf-8", "replace"))
+        return self.call(*args)
+
+    def _make_call(self) -> Callable[..., Any]:
+        """The call, as a closure over everything it needs: encode the arguments after the
+        type arguments, call the entry point, take the result block, decode it."""
+        encoders = tuple(self.encoders)
+        count = len(encoders)
+        head = self.head
+        name = self.name
+        entry = self._entry
+        free = self._free
+        output = output_buffer
+        host = self._host
+        carries_functions = self.carries_functions
         kind = self.result.kind
-        if kind == K.PURE:
-            reader = Reader(data)
-            try:
-                value = self._value(reader)
-            except WireError as error:
-                raise QuarnError(f"the runtime produced a malformed result: {error}") from None
-            if reader.pos != len(data):
-                raise QuarnError("the runtime produced a malformed result: "
-                                 f"{len(data) - reader.pos} unexpected bytes after the wire data")
-            return value
-        if kind == K.ASYNC:
+        whole = self._whole
+        value_decoder = self._value
+        finish = self._finish
+
+        pieces = tuple(self._codec.piece_encoder(p) for p in self.params)
+
+        def finish_call(status: int) -> Any:
+            buffer = output.buffer
+            address = buffer.data
+            if address:
+                data = memory[address:address + buffer.length]
+                free(output.pointer)
+            else:
+                data = b""
+            if status != 0:
+                raise QuarnMalformed(data.decode("utf-8", "replace"))
+            if whole is not None:
+                return whole(data)
+            if kind == K.PURE:
+                return _decode_exact(value_decoder, data)
+            return finish(data)
+
+        if not carries_functions and count == 2:
+            # The common shape gets its own body: no loop, each argument one piece.
+            first, second = pieces
+
+            def call(a: Any = _ABSENT, b: Any = _ABSENT, *more: Any) -> Any:
+                if b is _ABSENT or more:
+                    given = (a is not _ABSENT) + (b is not _ABSENT) + len(more)
+                    raise TypeError(f"{name}: {given} arguments for 2 parameters")
+                block = head + first(a) + second(b)
+                o = output
+                pointer = o.pointer
+                status = entry(block, len(block), pointer)
+                buffer = o.buffer
+                address = buffer.data
+                if status == 0 and whole is not None and address:
+                    data = memory[address:address + buffer.length]
+                    free(pointer)
+                    return whole(data)
+                return finish_call(status)
+        elif not carries_functions:
+            def call(*args: Any) -> Any:
+                if len(args) != count:
+                    raise TypeError(f"{name}: {len(args)} arguments for {count} parameters")
+                block = head + b"".join([piece(value) for piece, value in zip(pieces, args)])
+                return finish_call(entry(block, len(block), output.pointer))
+        else:
+            def call(*args: Any) -> Any:
+                if len(args) != count:
+                    raise TypeError(f"{name}: {len(args)} arguments for {count} parameters")
+                out = bytearray(head)
+                transfer = Transfer(False)
+                try:
+                    for encode, value in zip(encoders, args):
+                        encode(out, value, transfer)
+                    status = entry(bytes(out), len(out), output.pointer)
+                finally:
+                    host.finish(transfer, delivered=True)
+                return finish_call(status)
+        call.__name__ = call.__qualname__ = name
+        call.function = self   # type: ignore[attr-defined]
+        return call
+
+    def _finish(self, data: bytes) -> Any:
+        if self.result.kind == K.ASYNC:
             return AsyncProgram(self, data)
         return self._read_fallible(data)
 
@@ -348,6 +411,24 @@ class BoundFunction:
             raise QuarnError(f"the runtime produced a malformed step: {error}") from None
         index = operation._constructor_index if isinstance(operation, InductiveValue) else 0
         return False, operation, resumption, self._answers[index]
+
+
+def _whole_nat(data: bytes) -> int:
+    """A result block that is exactly one Nat, read in one go."""
+    small = _SMALL_NAT_VALUES.get(data)
+    if small is not None:
+        return small
+    if len(data) < 4 or _u32.unpack_from(data)[0] != len(data) - 4 or \
+            (len(data) > 4 and data[-1] == 0):
+        raise QuarnError(f"the runtime produced a malformed result: {data.hex()} is not a Nat")
+    return int.from_bytes(data[4:], "little")
+
+
+_SMALL_NAT_VALUES = {_u32.pack(1) + bytes((n,)): n for n in range(1, 256)}
+_SMALL_NAT_VALUES[_u32.pack(0)] = 0
+
+# Pure results of these types skip the cursor.
+_WHOLE_DECODERS = {K.T.Nat: _whole_nat}
 
 
 def _holds_function(t: Type, definitions, seen=None) -> bool:

@@ -38,6 +38,9 @@ _FIXED = {
 
 LENGTH_LIMIT = 2**32
 
+# The bytes of the Nats below 256, which most calls pass.
+_SMALL_NATS = [b"\x00\x00\x00\x00"] + [b"\x01\x00\x00\x00" + bytes((n,)) for n in range(1, 256)]
+
 
 class Some:
     """An Option's some, spelled out where a bare value would be ambiguous: the element of
@@ -228,6 +231,10 @@ class Transfer:
         self.cloned: List[int] = []
 
 
+# The transfer of values that hold no function: nothing is ever recorded in it.
+_NO_FUNCTIONS = Transfer(False)
+
+
 def _check_int(value: Any, name: str) -> int:
     if type(value) is int:
         return value
@@ -281,6 +288,25 @@ class Codec:
         self._encoders[t] = built
         return built
 
+    def piece_encoder(self, t: Type) -> Callable[[Any], bytes]:
+        """`encode(value) -> bytes` for a value that holds no function (an argument of a
+        call, written on its own); Nats below 256 cost a table look-up."""
+        encode = self.encoder(t)
+
+        def piece(value: Any) -> bytes:
+            out = bytearray()
+            encode(out, value, _NO_FUNCTIONS)
+            return bytes(out)
+        if t.kind == K.NAT:
+            small = _SMALL_NATS
+
+            def nat(value: Any) -> bytes:
+                if type(value) is int and 0 <= value < 256:
+                    return small[value]
+                return piece(value)
+            return nat
+        return piece
+
     def encode(self, t: Type, value: Any, transfer: Optional[Transfer] = None) -> bytes:
         out = bytearray()
         self.encoder(t)(out, value, transfer or Transfer(False))
@@ -290,7 +316,12 @@ class Codec:
         kind = t.kind
         name = K.KIND_NAMES[kind]
         if kind == K.NAT:
+            small = _SMALL_NATS
+
             def nat(out, value, transfer):
+                if type(value) is int and 0 <= value < 256:
+                    out += small[value]
+                    return
                 n = value if type(value) is int else _check_int(value, "Nat")
                 if n < 0:
                     raise OverflowError(f"{n} is negative: a Nat cannot hold it")
