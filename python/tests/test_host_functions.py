@@ -18,7 +18,7 @@ def test_a_callable_sees_lean_values_and_answers_with_python_ones(program, runti
     assert seen == [2**70]
 
 
-def test_a_callable_that_raises_ends_the_process_with_its_message():
+def test_a_callable_that_raises_ends_the_process_with_its_message(program):
     # Lean code has no way to handle a failing pure function: the runtime ends the process,
     # naming the exception, after the host printed its traceback.
     script = textwrap.dedent("""
