@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= type_table object_codec value_codec
+FUZZ_TARGETS ?= type_table object_codec value_codec signature async_answer
 
 .PHONY: demo test deps configure build bench install fuzz
 

@@ -112,6 +112,43 @@ value_codec.update({
     "except_bad_tag": u8(23) + u8(2),
 })
 
+# Signatures: type parameter count, parameters, result description (pure, IO, EIO, async over
+# Color, definition 2 of the sample table, with its three answers).
+def signature(params, result, type_params=0):
+    return u32(type_params) + u32(len(params)) + b"".join(params) + result
+
+
+ARRAY, EXCEPT = 22, 24
+color = u8(INDUCTIVE) + u32(2) + u32(0)
+signatures = {
+    "add": signature([u8(NAT), u8(NAT)], u8(0) + u8(NAT)),
+    "io_string": signature([u8(STRING)], u8(1) + u8(STRING)),
+    "eio": signature([u8(NAT)], u8(2) + u8(STRING) + u8(NAT)),
+    "generic": signature([u8(LIST) + u8(PARAM) + u32(0)], u8(0) + u8(OPTION) + u8(PARAM) + u32(0), 1),
+    "async": signature([u8(NAT)], u8(3) + u32(2) + u32(3) + u8(STRING) + u8(NAT) + color + u8(UNIT)),
+    "async_opaque_ops": signature([], u8(3) + u32(3) + u32(0) + u8(NAT)),
+    "async_answers": signature([], u8(3) + u32(2) + u32(1) + u8(NAT) + u8(NAT)),
+    "function": signature([u8(FUNCTION) + u32(1) + u8(NAT) + u8(NAT)], u8(0) + u8(UNIT)),
+    "bad_result_kind": signature([], u8(4)),
+    "param_outside": signature([u8(PARAM) + u32(1)], u8(0) + u8(NAT), 1),
+    "trailing": signature([], u8(0) + u8(NAT)) + b"\0",
+    "mylist": signature([u8(INDUCTIVE) + u32(0) + u32(1) + u8(PARAM) + u32(0)], u8(0) + u8(NAT), 1),
+}
+
+# Answers: the answer type's case number, the operation (0 red, 1 green, 2 blue), the bytes.
+async_answers = {
+    "nat": u8(0) + u8(0) + nat(5),
+    "nat_bad": u8(0) + u8(1) + u32(1) + b"\0",
+    "string": u8(16) + u8(2) + text("answer"),
+    "string_trailing": u8(16) + u8(0) + text("a") + b"!",
+    "mylist": u8(25) + u8(1) + u32(1) + nat(1) + u32(0),
+    "tree": codec["tree"][:1] + u8(0) + codec["tree"][1:],
+    "opaque_dead": u8(34) + u8(0) + u64(12345),
+    "empty": u8(17) + u8(0),
+}
+
 write("corpus/type_table", tables)
+write("corpus/signature", signatures)
+write("corpus/async_answer", async_answers)
 write("corpus/object_codec", codec)
 write("corpus/value_codec", value_codec)

@@ -471,7 +471,8 @@ typedef int (*quarn_entry_point)(const uint8_t *block, size_t length, quarn_buff
 /* Calls `entry` with the values `args` (one per parameter) and, for a generic function, the
  * types `type_args` (one per type parameter). Borrows `table`, `signature`, `type_args`,
  * `args` and everything in them. On QUARN_OK stores a new value through `result_out`,
- * otherwise a new error through `error_out`. Any thread. */
+ * otherwise a new error through `error_out`. A null `result_out` or `error_out` is fatal:
+ * "quarn_invoke: a null pointer". Any thread. */
 QUARN_API int quarn_invoke(const quarn_types *table, quarn_entry_point entry,
                            const uint8_t *signature, size_t signature_length,
                            const quarn_type *const *type_args, size_t type_arg_count,
@@ -501,9 +502,12 @@ typedef struct quarn_step {
 enum { QUARN_STEP_DONE = 0, QUARN_STEP_OPERATION = 1 };
 
 /* Calls `entry` as quarn_invoke does, for a function that returns an async program. The
- * record `step_out` is cleared first (kind QUARN_STEP_DONE, no value, resumption 0); it must
- * not hold a value. On QUARN_OK the first step is stored in it; otherwise it stays cleared
- * and a new error is stored through `error_out`. Borrows every input. Any thread. */
+ * record `step_out` is cleared first (kind QUARN_STEP_DONE, no value, resumption 0) without
+ * looking at what it held: a value still in it is not freed (clear it with quarn_step_clear
+ * before reusing the record). On QUARN_OK the first step is stored in it; on every other
+ * status it stays cleared and a new error is stored through `error_out`. A null `step_out`
+ * or `error_out` is fatal: "quarn_invoke_async: a null pointer". Borrows every input. Any
+ * thread. */
 QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point entry,
                                  const uint8_t *signature, size_t signature_length,
                                  const quarn_type *const *type_args, size_t type_arg_count,
@@ -511,9 +515,11 @@ QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point ent
                                  quarn_step *step_out, quarn_error **error_out) QUARN_HOST_NOEXCEPT;
 
 /* Answers the operation of `resumption` with `answer` and stores the next step in
- * `step_out` (cleared first, as above). Borrows `answer`: handles and host functions inside
- * it stay the host's, and the program takes its own references. On failure stores a new
- * error through `error_out`. Any thread. */
+ * `step_out` (cleared first and left cleared on every status but QUARN_OK, as above).
+ * Borrows `answer`: handles and host functions inside it stay the host's, and the program
+ * takes its own references, so the host may use and free `answer` afterwards. On failure
+ * stores a new error through `error_out`. A null `answer`, `step_out` or `error_out` is
+ * fatal: "quarn_resume: a null pointer". Any thread. */
 QUARN_API int quarn_resume(uint64_t resumption, const quarn_value *answer, quarn_step *step_out,
                            quarn_error **error_out) QUARN_HOST_NOEXCEPT;
 
@@ -525,7 +531,9 @@ QUARN_API void quarn_step_clear(quarn_step *step) QUARN_HOST_NOEXCEPT;
  * and host function numbers in the bytes are handed to the program (each one is taken over;
  * the host must not release them again). On QUARN_OK fills the empty buffer `output` with
  * the next step's wire bytes (u8 0 and the result, or u8 1, the operation and the u64
- * resumption), otherwise with the message. Borrows `answer`. Any thread. */
+ * resumption), otherwise with the message. A buffer that is not empty is fatal before the
+ * resumption is looked at: "quarn_async_resume: a quarn buffer was filled twice". Borrows
+ * `answer`. Any thread. */
 QUARN_API int quarn_async_resume(uint64_t resumption, const uint8_t *answer, size_t length,
                                  quarn_buffer *output) QUARN_HOST_NOEXCEPT;
 

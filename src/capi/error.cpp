@@ -16,22 +16,9 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// A C-heap copy of the text as a C string: a NUL byte, and every byte where no well-formed
-// character starts, becomes U+FFFD.
+// A C-heap copy of the text as a C string, made valid by lossy_message.
 char *message_copy(std::string_view text) noexcept {
-    Text out;
-    out.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t length = utf8::well_formed_char_length(text.data(), text.size(), at);
-        if (length == 0 || text[at] == '\0') {
-            out.append(kReplacement);
-            at += length == 0 ? 1 : length;
-        } else {
-            out.append(text.substr(at, length));
-            at += length;
-        }
-    }
+    Text out = lossy_message(text);
     return copy_to_c_string(out.data(), out.size());
 }
 
@@ -53,6 +40,23 @@ const quarn_error &expect_error(const quarn_error *error, std::string_view funct
 }
 
 }  // namespace
+
+Text lossy_message(std::string_view text) {
+    Text out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t length = utf8::well_formed_char_length(text.data(), text.size(), at);
+        if (length == 0 || text[at] == '\0') {
+            out.append(kReplacement);
+            at += length == 0 ? 1 : length;
+        } else {
+            out.append(text.substr(at, length));
+            at += length;
+        }
+    }
+    return out;
+}
 
 quarn_error *new_failure(std::string_view message) noexcept {
     return new_error(QUARN_ERROR_FAILURE, message);

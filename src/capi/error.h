@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "capi/value.h"
+#include "core/allocator.h"
 #include "quarn/host.h"
 
 struct quarn_error {
@@ -19,6 +20,10 @@ struct quarn_error {
 };
 
 namespace quarn::capi {
+
+// The text with a NUL byte, and every byte where no well-formed UTF-8 character starts,
+// replaced by U+FFFD: how messages from outside (hosts, their buffers) become messages.
+Text lossy_message(std::string_view text);
 
 // A new QUARN_ERROR_FAILURE error with a copy of the message (UTF-8 is not checked here: the
 // runtime's own messages are UTF-8; invalid sequences from elsewhere are replaced).

@@ -62,6 +62,12 @@ std::optional<quarn_object *> adopt_handle(Handle h) noexcept {
     return o;
 }
 
+std::size_t live_handle_count() noexcept {
+    HandleTable &table = handle_table();
+    std::scoped_lock lock(table.mutex);
+    return table.objects.size();
+}
+
 Text not_live_message(Handle h) {
     Text message;
     char digits[24];

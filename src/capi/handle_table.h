@@ -24,6 +24,9 @@ std::optional<quarn_object *> borrow_handle(Handle h) noexcept;
 // the number is not live.
 std::optional<quarn_object *> adopt_handle(Handle h) noexcept;
 
+// The number of live handles (for tests and diagnostics).
+std::size_t live_handle_count() noexcept;
+
 // "<h> is not a live handle", the detail every caller reports for a number not in the table.
 Text not_live_message(Handle h);
 

@@ -16,8 +16,8 @@ quarn_value *new_value(Kind kind) noexcept;
 
 // What discarding a tree does with the handles its opaque values and Lean closure values own.
 enum class Handles : std::uint8_t {
-    Release,  // release each one in the handle table (the tree owned them)
-    Keep,     // leave the table alone (the tree was never handed to a host)
+    Release,  // release each one in the handle table, and each host function reference
+    Keep,     // leave the table and the host alone (the tree never owned them, or they moved)
 };
 
 // Frees the tree rooted at v, without recursion on the C stack, handling children that are
@@ -29,6 +29,12 @@ void free_tree(quarn_value *v, Handles handles, std::string_view function) noexc
 // holding a Lean closure.
 inline bool owns_handle(const quarn_value &v) noexcept {
     return v.kind == Kind::Opaque || (v.kind == Kind::Function && v.flag == 0);
+}
+
+// Whether the value owns one reference to a host function: a function value of function
+// kind 1. Freeing the tree releases it through the installed host; copying retains it.
+inline bool owns_host_function(const quarn_value &v) noexcept {
+    return v.kind == Kind::Function && v.flag == 1;
 }
 
 // The name a host value kind has in the message "the value is {}": "a Nat", "Unit",

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "capi/handle_table.h"
+#include "capi/host_entry_points.h"
 #include "capi/value_record.h"
 #include "quarn/object.h"
 
@@ -42,7 +43,10 @@ void free_tree(quarn_value *v, Handles handles, std::string_view function) noexc
         pending.pop_back();
         for (quarn_value *child : next->children)
             if (child != nullptr) pending.push_back(child);
-        if (handles == Handles::Release && owns_handle(*next)) release_handle(*next, function);
+        if (handles == Handles::Release) {
+            if (owns_handle(*next)) release_handle(*next, function);
+            if (owns_host_function(*next)) release_host_function(next->bits);
+        }
         delete_record(next);
     }
 }
@@ -111,6 +115,9 @@ QUARN_API quarn_value *quarn_value_clone(const quarn_value *value) noexcept {
                                    " (was the value freed?)");
             to->bits = quarn::capi::register_object(*object);
         }
+        // A function value of a host function owns one reference to it, as a handle would.
+        if (quarn::capi::owns_host_function(*from) && quarn::capi::installed_host() != nullptr)
+            quarn::capi::retain_host_function(from->bits);
         to->children.resize(from->children.size(), nullptr);
         for (std::size_t i = 0; i < from->children.size(); ++i) {
             to->children[i] = quarn::capi::new_value(from->children[i]->kind);

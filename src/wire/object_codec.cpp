@@ -611,7 +611,7 @@ private:
                 if (kind != 1) return fail({"invalid function kind ", decimal(kind)});
                 std::uint64_t id;
                 if (!reader_.u64(id)) return false;
-                *slot = closure_of_host_function(id, mode_);
+                *slot = closure_of_host_function(plan_.table(), n.args, id, mode_);
                 return true;
             }
             case Kind::Opaque:
@@ -739,10 +739,6 @@ quarn_object *decode_object_exact(const quarn_types *table, const capi::TypeExpr
         return nullptr;
     }
     return o;
-}
-
-quarn_object *closure_of_host_function(std::uint64_t, HandleMode) noexcept {
-    internal_panic("no quarn host is installed to call host functions");
 }
 
 }  // namespace quarn::wire

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "capi/types.h"
 #include "quarn/object.h"
@@ -43,8 +44,7 @@ void encode_object(const quarn_types *table, const capi::TypeExpr &type, quarn_o
 // Reads one value of `type` from the reader's position. Returns an owned reference, or null
 // with the message in the reader (nothing is left allocated; handles adopted before the
 // failure stay adopted and their objects are released). Host-function values (function
-// kind 1) need the host, which comes later: without it they are fatal with "no quarn host
-// is installed to call host functions".
+// kind 1) become closure_of_host_function.
 quarn_object *decode_object(const quarn_types *table, const capi::TypeExpr &type,
                             Reader &reader, HandleMode mode) noexcept;
 
@@ -54,8 +54,14 @@ quarn_object *decode_object_exact(const quarn_types *table, const capi::TypeExpr
                                   const std::uint8_t *bytes, std::size_t length, HandleMode mode,
                                   Text &error) noexcept;
 
-// The hook where host functions enter: a Lean closure that calls host function `id` when
-// applied. Until hosts can install host functions this reports the fatal error above.
-quarn_object *closure_of_host_function(std::uint64_t id, HandleMode mode) noexcept;
+// A Lean closure that calls host function `id` when applied, for a value of the function
+// type whose parameter types and result type are `function_type` (the parameters, then the
+// result), with Inductive nodes indexing into `table`. Borrowing mode takes a new reference
+// to the host function first; adopting mode takes over the reference the bytes carried.
+// Without installed host entry points ends the process with "no quarn host is installed to
+// call host functions". Returns an owned reference (host_function_closure.cpp).
+quarn_object *closure_of_host_function(const quarn_types *table,
+                                       std::span<const capi::TypeExpr> function_type,
+                                       std::uint64_t id, HandleMode mode) noexcept;
 
 }  // namespace quarn::wire

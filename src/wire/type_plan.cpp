@@ -69,6 +69,7 @@ bool TypePlan::intern(const TypeExpr &type, std::uint32_t &node, Text &error) {
                 return false;
             break;
         case Kind::Inductive:
+        case Kind::Function:
             fresh.args = type.children;
             break;
         default:

@@ -36,7 +36,7 @@ struct PlanNode {
     std::uint32_t children[2] = {};  // element; first and second; error and value
     std::uint32_t alias = 0;         // trivial structure: its designated field's node
     const capi::Definition *definition = nullptr;
-    Vector<capi::TypeExpr> args;     // Inductive arguments
+    Vector<capi::TypeExpr> args;     // Inductive arguments; Function parameters, then result
     Vector<PlanConstructor> constructors;
     // Filled in by the first successful representation(): the node that represents this
     // one, and whether values of that node are read and written without visiting other
