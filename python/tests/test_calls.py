@@ -95,3 +95,25 @@ def test_lean_closures_and_opaque_values_are_handles(program):
     assert program.unseal(secret) == 42
     with pytest.raises(TypeError, match="expects an opaque value"):
         program.unseal(42)
+
+
+def test_threads_call_at_the_same_time(program):
+    # Each thread has its own output record: results never cross between threads.
+    import threading
+    failures = []
+
+    def work(offset):
+        try:
+            for i in range(2000):
+                assert program.add(offset, i) == offset + i
+                assert program.greet(str(offset)) == f"Hello, {offset}!"
+                assert program.make_adder(offset)(i) == offset + i
+        except BaseException as error:   # reported by the main thread
+            failures.append(error)
+
+    threads = [threading.Thread(target=work, args=(k * 10**6,)) for k in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
