@@ -251,6 +251,13 @@ def _check_length(n: int) -> None:
         raise OverflowError("a value exceeds the wire format's 2^32 length limit")
 
 
+def _put_sized(out: bytearray, data: bytes) -> None:
+    """A u32 length, then the bytes."""
+    _check_length(len(data))
+    out += _pack_u32(len(data))
+    out += data
+
+
 def _may_be_none(t: Type, definitions: Sequence[TypeDefinition]) -> bool:
     """Whether a decoded value of `t` can be None (and an Option of it needs Some)."""
     return t.kind in (K.UNIT, K.OPTION)
@@ -375,10 +382,8 @@ class Codec:
             def string(out, value, transfer):
                 if type(value) is not str:
                     raise TypeError(f"String expects a str, not {type(value).__name__}")
-                data = value.encode("utf-8")   # a lone surrogate raises UnicodeEncodeError
-                _check_length(len(data))
-                out += _pack_u32(len(data))
-                out += data
+                # A lone surrogate raises UnicodeEncodeError, a ValueError.
+                _put_sized(out, value.encode("utf-8"))
             return string
         if kind == K.UNIT:
             def unit(out, value, transfer):
@@ -389,10 +394,7 @@ class Codec:
             def byte_array(out, value, transfer):
                 if not isinstance(value, (bytes, bytearray, memoryview)):
                     raise TypeError(f"ByteArray expects bytes, not {type(value).__name__}")
-                data = bytes(value)
-                _check_length(len(data))
-                out += _pack_u32(len(data))
-                out += data
+                _put_sized(out, bytes(value))
             return byte_array
         if kind == K.FLOAT_ARRAY:
             def float_array(out, value, transfer):
@@ -503,11 +505,16 @@ class Codec:
             raise WireError(f"{definition.name} applied to {len(t.parts)} arguments")
         return definition
 
-    def _inductive_encoder(self, t: Type) -> Callable:
+    def _field_coders(self, t: Type, make: Callable[[Type], Callable]):
+        """The definition of an applied inductive type, its class, and `make` of each
+        constructor's field types, instantiated with the type's arguments."""
         definition = self._definition(t)
-        cls = self.classes[definition.index]
-        field_encoders = [[self.encoder(f.type.substitute(t.parts)) for f in c.fields]
-                          for c in definition.constructors]
+        coders = [[make(f.type.substitute(t.parts)) for f in c.fields]
+                  for c in definition.constructors]
+        return definition, self.classes[definition.index], coders
+
+    def _inductive_encoder(self, t: Type) -> Callable:
+        definition, cls, field_encoders = self._field_coders(t, self.encoder)
         if definition.trivial is not None:
             ctor_index, field_index = definition.trivial
             inner = field_encoders[ctor_index][field_index]
@@ -677,10 +684,7 @@ class Codec:
         raise WireError(f"an uninstantiated type parameter {t.index}")
 
     def _inductive_decoder(self, t: Type) -> Callable:
-        definition = self._definition(t)
-        cls = self.classes[definition.index]
-        field_decoders = [[self.decoder(f.type.substitute(t.parts)) for f in c.fields]
-                          for c in definition.constructors]
+        definition, cls, field_decoders = self._field_coders(t, self.decoder)
         if definition.trivial is not None:
             ctor_index, field_index = definition.trivial
             inner = field_decoders[ctor_index][field_index]
