@@ -60,6 +60,11 @@ class _KitFunction(ctypes.Structure):
                 ("signature", ctypes.c_void_p), ("signature_length", ctypes.c_size_t)]
 
 
+class _KitExtern(ctypes.Structure):
+    _fields_ = [("name", ctypes.c_char_p), ("signature", ctypes.c_void_p),
+                ("signature_length", ctypes.c_size_t)]
+
+
 FunctionLookup = Callable[[str], Optional[Tuple[int, bytes]]]
 
 
@@ -166,18 +171,44 @@ class Program:
         self.__dict__[name] = target
         return target
 
-    def bind_extern(self, name: str, function: Callable, params: Sequence[Type],
-                    result: ResultDescription,
+    def bind_extern(self, name: str, function: Callable,
+                    signature: Optional[Union[bytes, Signature]] = None, *,
+                    lookup: str = "kit_program_extern_named",
                     binder: str = "kit_program_bind_extern") -> int:
-        """Implements the Lean extern `name` with a Python callable of the given parameter
-        types and result description, and tells the program its host function number
-        through `void binder(const char *name, uint64_t number)`. Returns the number."""
-        number = self.runtime.host.register_extern(self.codec, function, params, result, name)
+        """Implements the Lean extern `name` with a Python callable and returns its host
+        function number. The extern's generated signature is `signature`, or else the one
+        the program gives through `const E *lookup(const char *name)`, E being {name,
+        signature, signature length}. The program learns the number through
+        `void binder(const char *name, uint64_t number)`. The callable gets the arguments
+        in Python form; for an IO extern an exception becomes a Lean IO error (a user error
+        with the exception's text, or the Lean error a QuarnIOError carries), for an EIO
+        extern a raised LeanError becomes the Lean error value. The binding lasts for the
+        process."""
+        if signature is None:
+            signature = self._extern_signature(name, lookup)
+        if isinstance(signature, (bytes, bytearray)):
+            signature = K.read_signature(bytes(signature))
+        if signature.type_params:
+            raise ValueError("a host extern's generated signature has type parameters")
+        if signature.result.kind == K.ASYNC:
+            raise ValueError("a host function does not return an async program")
+        number = self.runtime.host.register_extern(self.codec, function, signature.params,
+                                                   signature.result, name)
         bind = getattr(self.dll, binder)
         bind.restype = None
         bind.argtypes = [ctypes.c_char_p, ctypes.c_uint64]
         bind(name.encode("utf-8"), number)
         return number
+
+    def _extern_signature(self, name: str, lookup: str) -> bytes:
+        find = getattr(self.dll, lookup)
+        find.restype = ctypes.POINTER(_KitExtern)
+        find.argtypes = [ctypes.c_char_p]
+        found = find(name.encode("utf-8"))
+        if not found:
+            raise KeyError(f"the program has no extern {name!r}")
+        record = found.contents
+        return ctypes.string_at(record.signature, record.signature_length)
 
     def _call_closure(self, closure: LeanClosure, args: Tuple[Any, ...]) -> Any:
         t = closure.type
