@@ -22,7 +22,7 @@ from dataclasses import dataclass
 from typing import Any, Callable, Dict, List, Optional, Sequence
 
 from . import types as K
-from ._native import HostCall, HostRelease, HostRetain
+from ._native import HostCall, HostRelease, HostRetain, memory
 from .errors import LeanError, QuarnIOError
 from .types import Reader, ResultDescription, Type
 from .wire import Transfer
@@ -140,7 +140,7 @@ class Host:
 
     def _call(self, number: int, args: int, length: int, output) -> int:
         try:
-            status, block = self._run(number, ctypes.string_at(args, length) if length else b"")
+            status, block = self._run(number, memory[args:args + length] if length else b"")
         except BaseException as error:   # never let an exception unwind into C
             status, block = 1, f"{type(error).__name__}: {error}".encode("utf-8", "replace")
         self.library.fill(output, block)
