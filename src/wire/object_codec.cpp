@@ -68,17 +68,44 @@ std::uint8_t *field_bytes(quarn_object *o) noexcept {
     return reinterpret_cast<std::uint8_t *>(reinterpret_cast<quarn_ctor_object *>(o)->fields);
 }
 
+// The plans of the types without payload (Nat to FloatArray): alike for every table and made
+// once per thread, so that a value of such a type, the most common argument and result of a
+// call, costs no plan of its own.
+struct LeafPlans {
+    static constexpr unsigned kLast = QUARN_KIND_FLOAT_ARRAY;
+    TypePlan plan{nullptr};
+    std::uint32_t nodes[kLast + 1] = {};
+
+    LeafPlans() {
+        Text error;
+        for (unsigned kind = 0; kind <= kLast; ++kind)
+            if (!plan.add(capi::TypeExpr{static_cast<Kind>(kind), 0, {}}, nodes[kind], error))
+                internal_panic(error);
+    }
+};
+
+// Points `plan` and `node` at the thread's leaf plan of `type`; false for a type with a
+// payload.
+bool leaf_root(const capi::TypeExpr &type, TypePlan *&plan, std::uint32_t &node) noexcept {
+    auto kind = static_cast<unsigned>(type.kind);
+    if (kind > LeafPlans::kLast) return false;
+    thread_local LeafPlans leaves;
+    plan = &leaves.plan;
+    node = leaves.nodes[kind];
+    return true;
+}
+
 // ---- object to bytes -------------------------------------------------------------------
 
 [[noreturn]] void mismatch(const Text &message) noexcept { internal_panic(message); }
 
 class Encoder {
 public:
-    Encoder(const quarn_types *table, ByteSink &out) : plan_(table), out_(out) {}
+    Encoder(const quarn_types *table, ByteSink &out) : own_plan_(table), out_(out) {}
 
     void run(const capi::TypeExpr &type, quarn_object *value) noexcept {
         std::uint32_t root;
-        if (!plan_.add(type, root, error_)) mismatch(error_);
+        if (!leaf_root(type, plan_, root) && !plan_->add(type, root, error_)) mismatch(error_);
         push({Op::Value, root, value, 0});
         while (!stack_.empty()) {
             Task task = stack_.back();
@@ -100,14 +127,14 @@ private:
 
     std::uint32_t representation(std::uint32_t node) noexcept {
         std::uint32_t out;
-        if (!plan_.representation(node, out, error_)) mismatch(error_);
+        if (!plan_->representation(node, out, error_)) mismatch(error_);
         return out;
     }
 
     // Whether values of `node` are written without visiting other values.
     bool leaf(std::uint32_t node) noexcept {
         representation(node);
-        return plan_[node].leaf;
+        return (*plan_)[node].leaf;
     }
 
     void count(std::size_t n) noexcept {
@@ -163,7 +190,7 @@ private:
 
     void value(std::uint32_t node, quarn_object *v) noexcept {
         node = representation(node);
-        const PlanNode &n = plan_[node];
+        const PlanNode &n = (*plan_)[node];
         if (std::size_t width = scalar_kind_width(n.kind)) {
             std::uint64_t bits;
             if (width == 8)
@@ -242,7 +269,7 @@ private:
     }
 
     void constructor(std::uint32_t node, quarn_object *v) noexcept {
-        const PlanNode &n = plan_[node];
+        const PlanNode &n = (*plan_)[node];
         if (n.opaque) return handle(v);
         unsigned tag = quarn_obj_tag(v);
         std::size_t index = 0;
@@ -287,7 +314,7 @@ private:
     // A usize or scalar field's value, given as the bits stored in the object.
     void scalar_bits(std::uint32_t node, std::uint64_t bits) noexcept {
         node = representation(node);
-        const PlanNode &n = plan_[node];
+        const PlanNode &n = (*plan_)[node];
         if (std::size_t width = scalar_kind_width(n.kind)) return out_.low_bytes(bits, width);
         if (n.kind == Kind::Inductive && !n.opaque) {
             // An enumeration stored as its tag.
@@ -299,7 +326,8 @@ private:
         internal_panic("a scalar field of non-scalar representation");
     }
 
-    TypePlan plan_;
+    TypePlan own_plan_;
+    TypePlan *plan_ = &own_plan_;
     ByteSink &out_;
     Vector<Task> stack_;
     Text error_;
@@ -310,11 +338,11 @@ private:
 class Decoder {
 public:
     Decoder(const quarn_types *table, Reader &reader, HandleMode mode)
-        : plan_(table), reader_(reader), mode_(mode) {}
+        : own_plan_(table), reader_(reader), mode_(mode) {}
 
     quarn_object *run(const capi::TypeExpr &type) noexcept {
         std::uint32_t node;
-        if (!plan_.add(type, node, error_)) {
+        if (!leaf_root(type, plan_, node) && !plan_->add(type, node, error_)) {
             reader_.fail({error_});
             return nullptr;
         }
@@ -350,8 +378,8 @@ private:
     // Whether values of `node` are read without visiting other values, into `out`.
     bool leaf(std::uint32_t node, bool &out) {
         std::uint32_t represented;
-        if (!plan_.representation(node, represented, error_)) return fail_with_error();
-        out = plan_[node].leaf;
+        if (!plan_->representation(node, represented, error_)) return fail_with_error();
+        out = (*plan_)[node].leaf;
         return true;
     }
 
@@ -495,7 +523,7 @@ private:
 
     bool count(std::uint32_t element_node, std::uint32_t &n) {
         bool empty;
-        if (!plan_.zero_size(element_node, empty, error_)) return fail_with_error();
+        if (!plan_->zero_size(element_node, empty, error_)) return fail_with_error();
         if (!empty) return reader_.count(n);
         if (!reader_.u32(n)) return false;
         zero_size_elements_ += n;
@@ -506,8 +534,8 @@ private:
     }
 
     bool value(std::uint32_t node, quarn_object **slot) {
-        if (!plan_.representation(node, node, error_)) return fail_with_error();
-        const PlanNode &n = plan_[node];
+        if (!plan_->representation(node, node, error_)) return fail_with_error();
+        const PlanNode &n = (*plan_)[node];
         if (std::size_t width = scalar_kind_width(n.kind)) {
             std::uint64_t bits;
             if (!scalar(n.kind, width, bits)) return false;
@@ -611,7 +639,7 @@ private:
                 if (kind != 1) return fail({"invalid function kind ", decimal(kind)});
                 std::uint64_t id;
                 if (!reader_.u64(id)) return false;
-                *slot = closure_of_host_function(plan_.table(), n.args, id, mode_);
+                *slot = closure_of_host_function(plan_->table(), n.args, id, mode_);
                 return true;
             }
             case Kind::Opaque:
@@ -626,7 +654,7 @@ private:
     }
 
     bool constructor(std::uint32_t node, quarn_object **slot) {
-        const PlanNode &n = plan_[node];
+        const PlanNode &n = (*plan_)[node];
         if (n.opaque) return handle(slot);
         std::uint32_t index;
         if (!reader_.u32(index)) return false;
@@ -678,8 +706,8 @@ private:
     // Reads a usize or scalar field's value and stores it into the object's scalar area.
     bool scalar_field(std::uint32_t node, quarn_object *o, std::uint64_t where) {
         std::size_t width = where & 15, offset = where >> 4;
-        if (!plan_.representation(node, node, error_)) return fail_with_error();
-        const PlanNode &n = plan_[node];
+        if (!plan_->representation(node, node, error_)) return fail_with_error();
+        const PlanNode &n = (*plan_)[node];
         std::uint64_t bits;
         if (std::size_t kind_width = scalar_kind_width(n.kind)) {
             if (!scalar(n.kind, kind_width, bits)) return false;
@@ -700,7 +728,8 @@ private:
         return true;
     }
 
-    TypePlan plan_;
+    TypePlan own_plan_;
+    TypePlan *plan_ = &own_plan_;
     Reader &reader_;
     HandleMode mode_;
     Vector<Task> stack_;

@@ -6,15 +6,17 @@
 namespace quarn::wire {
 
 const Scope *ScopeArena::open(const TypeExpr &inductive, const Scope *outer) {
-    Scope scope{arguments_.size(), static_cast<std::uint32_t>(inductive.children.size())};
+    if (!storage_) storage_.emplace();
+    auto &arguments = storage_->arguments;
+    Scope scope{arguments.size(), static_cast<std::uint32_t>(inductive.children.size())};
     Text ignored;
     for (const TypeExpr &argument : inductive.children) {
         ScopedType resolved{&argument, outer};
         if (!resolve(resolved, ignored)) resolved = {&argument, outer};  // fails again when used
-        arguments_.push_back(resolved);
+        arguments.push_back(resolved);
     }
-    scopes_.push_back(scope);
-    return &scopes_.back();
+    storage_->scopes.push_back(scope);
+    return &storage_->scopes.back();
 }
 
 bool ScopeArena::resolve(ScopedType &t, Text &error) const {
@@ -32,7 +34,8 @@ bool ScopeArena::resolve(ScopedType &t, Text &error) const {
                 .append(" is not instantiated");
             return false;
         }
-        t = arguments_[t.scope->first + index];
+        // A scope exists, so the storage does.
+        t = storage_->arguments[t.scope->first + index];
     }
     return true;
 }

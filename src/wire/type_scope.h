@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 #include "capi/types.h"
 #include "core/allocator.h"
@@ -41,8 +42,13 @@ public:
     bool resolve(ScopedType &t, Text &error) const;
 
 private:
-    std::deque<ScopedType, PanicAllocator<ScopedType>> arguments_;
-    std::deque<Scope, PanicAllocator<Scope>> scopes_;
+    // Made by the first open(): a deque allocates as it is constructed, and most walks (a
+    // number, a string) open no scope at all.
+    struct Storage {
+        std::deque<ScopedType, PanicAllocator<ScopedType>> arguments;
+        std::deque<Scope, PanicAllocator<Scope>> scopes;
+    };
+    std::optional<Storage> storage_;
 };
 
 // The definition an Inductive node names, after checking the index against the table and the

@@ -44,6 +44,20 @@ extern const size_t kit_program_call_count;
 extern const kit_program_function kit_program_host_functions[];
 extern const size_t kit_program_host_function_count;
 
+/* One Lean extern of the program that the host implements: its name and its generated
+ * signature, which the host registers its C function with (quarn_host_function_new). */
+typedef struct {
+    const char *name;
+    const uint8_t *signature;
+    size_t signature_length;
+} kit_program_extern;
+
+extern const kit_program_extern kit_program_externs[];
+extern const size_t kit_program_extern_count;
+
+/* The extern of that name, or null. */
+const kit_program_extern *kit_program_extern_named(const char *name);
+
 /* Binds the Lean extern `name` to the host function number the host registered for it.
  * Calling an extern that was never bound ends the process. */
 void kit_program_bind_extern(const char *name, uint64_t number);
