@@ -108,6 +108,8 @@ def test_threads_call_at_the_same_time(program):
                 assert program.add(offset, i) == offset + i
                 assert program.greet(str(offset)) == f"Hello, {offset}!"
                 assert program.make_adder(offset)(i) == offset + i
+                # A Python callable that Lean calls back on this thread.
+                assert program.apply_twice(lambda n: n + offset, i) == i + 2 * offset
         except BaseException as error:   # reported by the main thread
             failures.append(error)
 

@@ -17,7 +17,7 @@ def resident_kib():
 def churn(program, rounds):
     Point = program.types.Point
     for i in range(rounds):
-        kind = i % 8
+        kind = i % 9
         if kind == 0:
             assert program.add(i, 2**65) == i + 2**65
         elif kind == 1:
@@ -34,8 +34,10 @@ def churn(program, rounds):
             assert program.make_adder(i)(1) == i + 1
         elif kind == 6:
             assert program.apply_answer(i).run(lambda op: lambda n: n + 1) == i + 1
-        else:
+        elif kind == 7:
             assert program.point_sum(Point.mk(i, i)) == 2 * i
+        else:
+            assert program.apply_twice(lambda n: n + i, 1) == 1 + 2 * i
 
 
 def test_no_leak_over_many_calls(program, runtime):
