@@ -79,6 +79,11 @@ def main() -> None:
           repr(asyncio.run(program.conversation(1).run_async(answer))))
     print("apply_answer(7) with n -> n * n =",
           program.apply_answer(7).run(lambda operation: lambda n: n * n))
+    print("apply_twice(n -> n + 100, 1) =", program.apply_twice(lambda n: n + 100, 1))
+
+    # A Lean extern implemented in Python.
+    program.bind_extern("host_double", lambda n: 2 * n)
+    print("double_plus_one(20) with host_double in Python =", program.double_plus_one(20))
 
 
 if __name__ == "__main__":
