@@ -97,7 +97,7 @@ class Library:
 
 # The address space as one array of bytes: `memory[address:address + length]` copies
 # `length` bytes at `address` into a bytes object, without a foreign call.
-memory = (ctypes.c_char * (1 << 47)).from_address(0)
+memory = (ctypes.c_char * (1 << 62)).from_address(0)
 
 
 def entry_point(address: int):

@@ -334,6 +334,8 @@ class BoundFunction:
         whole = self._whole
         value_decoder = self._value
         finish = self._finish
+        # Results read straight from a table when they are small Nats.
+        small_results = _SMALL_NAT_VALUES if whole is _whole_nat else {}
 
         pieces = tuple(self._codec.piece_encoder(p) for p in self.params)
 
@@ -370,7 +372,8 @@ class BoundFunction:
                 if status == 0 and whole is not None and address:
                     data = memory[address:address + buffer.length]
                     free(pointer)
-                    return whole(data)
+                    small = small_results.get(data)
+                    return small if small is not None else whole(data)
                 return finish_call(status)
         elif not carries_functions:
             def call(*args: Any) -> Any:
