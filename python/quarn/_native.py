@@ -22,8 +22,6 @@ class Buffer(ctypes.Structure):
 
 BufferPointer = ctypes.POINTER(Buffer)
 
-# int entry(const uint8_t *block, size_t length, quarn_buffer *output)
-EntryPoint = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t, BufferPointer)
 # int call(uint64_t function, const uint8_t *args, size_t length, quarn_buffer *output)
 HostCall = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_uint64, ctypes.c_void_p, ctypes.c_size_t,
                             BufferPointer)

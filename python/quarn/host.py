@@ -12,14 +12,13 @@ register C host functions (quarn_host_function_new installs the runtime's C host
 """
 from __future__ import annotations
 
-import ctypes
 import itertools
 import struct
 import sys
 import threading
 import traceback
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Optional, Sequence
+from typing import Any, Callable, Dict, Optional, Sequence
 
 from . import types as K
 from ._native import HostCall, HostRelease, HostRetain, memory

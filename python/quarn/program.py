@@ -1,30 +1,26 @@
 """Loading a compiled program and calling its functions."""
 from __future__ import annotations
 
-import asyncio
 import ctypes
 import inspect
 import struct
 from types import SimpleNamespace
-from typing import (Any, Awaitable, Callable, Dict, Generator, Iterable, Optional, Sequence,
-                    Tuple, Union)
+from typing import (Any, Awaitable, Callable, Dict, Generator, Optional, Sequence, Tuple,
+                    Union)
 
 from . import types as K
 from ._native import Buffer, Library, entry_point, memory, output_buffer
-from .errors import (FAILED, MALFORMED, OK, LeanError, QuarnError, QuarnIOError,
+from .errors import (OK, LeanError, QuarnError, QuarnIOError,
                      QuarnMalformed, error_for_status)
 from .host import Host
-from .types import Reader, ResultDescription, Signature, Type, WireError
+from .types import Reader, Signature, Type, WireError
 from .wire import Codec, InductiveValue, LeanClosure, Opaque, Transfer, make_classes
 
 _u32 = struct.Struct("<I")
-_u64 = struct.Struct("<Q")
 
 # Stands for an argument not given.
 _ABSENT = object()
 
-# Transfers of calls whose parameters hold no function: nothing is ever recorded in it.
-_NO_TRANSFER = Transfer(False)
 
 
 class Runtime:

@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import struct
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Sequence, Tuple
+from typing import List, Optional, Sequence, Tuple
 
 NAT, INT, BOOL = 0, 1, 2
 UINT8, UINT16, UINT32, UINT64, USIZE = 3, 4, 5, 6, 7

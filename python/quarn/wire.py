@@ -13,7 +13,6 @@ host.py.
 """
 from __future__ import annotations
 
-import math
 import operator
 import struct
 import weakref

@@ -5,7 +5,7 @@ import struct
 import pytest
 
 from quarn import T, Err, Ok, Some, WireError
-from quarn.types import read_signature, read_type_table, Reader
+from quarn.types import read_signature, read_type_table
 from conftest import codec_of
 import table_builder as tb
 
