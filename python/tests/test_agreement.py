@@ -5,7 +5,6 @@ block of an entry point that is a Python function here; the block must equal wha
 Python codec writes for the same value. The entry point answers with the Python codec's
 bytes, which the runtime must read back into a host value equal to the argument."""
 import ctypes
-import struct
 
 import pytest
 
