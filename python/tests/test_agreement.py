@@ -65,6 +65,7 @@ def test_every_kind_reads_and_writes_as_the_runtime_does(program, runtime, host_
     floats = (ctypes.c_double * 2)(0.5, -3.0)
     point = program.type("Point")
     Point = program.types.Point
+    div_error, DivError = program.type("DivError"), program.types.DivError
     cases = [
         (T.Nat, str(2**100), lambda: h.nat(str(2**100).encode()), 2**100),
         (T.Int, "-2^70", lambda: h.int_(str(-2**70).encode()), -2**70),
@@ -90,6 +91,9 @@ def test_every_kind_reads_and_writes_as_the_runtime_does(program, runtime, host_
         (T.Except(T.String, T.Nat), "error", lambda: h.error(h.string(b"no", 2)), Err("no")),
         (point, "Point", lambda: h.ctor(0, *h.items([h.nat(b"1"), h.nat(b"2")])),
          Point.mk(1, 2)),
+        (div_error, "DivError.byZero", lambda: h.ctor(0, None, 0), DivError.byZero()),
+        (div_error, "DivError.inexact", lambda: h.ctor(1, *h.items([h.nat(b"5")])),
+         DivError.inexact(5)),
     ]
     codec = program.codec
     for t, label, build, value in cases:
