@@ -57,7 +57,7 @@ def main() -> None:
     # argument block, and the release of its result buffer.
     bound = program.function("add")._plain
     block = bound.head + bound._codec.piece_encoder(quarn.T.Nat)(20) * 2
-    entry, free, pointer = bound._entry, bound._free, output_buffer.pointer
+    entry, free, pointer = bound._entry, bound._free, output_buffer()[1]
 
     def entry_only() -> None:
         entry(block, len(block), pointer)

@@ -10,7 +10,7 @@ from __future__ import annotations
 import ctypes
 import os
 import threading
-from typing import Optional
+from typing import Optional, Tuple
 
 
 class Buffer(ctypes.Structure):
@@ -106,16 +106,19 @@ def entry_point(address: int):
     return entry
 
 
-class OutputBuffer(threading.local):
-    """Each thread's output record for entry points, reused from call to call (it is empty
-    again after every call)."""
-
-    def __init__(self) -> None:
-        self.buffer = Buffer()
-        self.pointer = ctypes.c_void_p(ctypes.addressof(self.buffer))
+# Each thread's output record for entry points, reused from call to call (it is empty again
+# after every call): `output_buffers.pair` is (the record, a c_void_p of its address).
+output_buffers = threading.local()
 
 
-output_buffer = OutputBuffer()
+def output_buffer() -> Tuple[Buffer, ctypes.c_void_p]:
+    """This thread's output record and its address."""
+    try:
+        return output_buffers.pair
+    except AttributeError:
+        buffer = Buffer()
+        output_buffers.pair = (buffer, ctypes.c_void_p(ctypes.addressof(buffer)))
+        return output_buffers.pair
 
 
 def _missing(name: str, path: str):

@@ -9,7 +9,7 @@ from typing import (Any, Awaitable, Callable, Dict, Generator, Optional, Sequenc
                     Union)
 
 from . import types as K
-from ._native import Buffer, Library, entry_point, memory, output_buffer
+from ._native import Buffer, Library, entry_point, memory, output_buffer, output_buffers
 from .errors import (OK, LeanError, QuarnError, QuarnIOError,
                      QuarnMalformed, error_for_status)
 from .host import Host
@@ -323,7 +323,7 @@ class BoundFunction:
         name = self.name
         entry = self._entry
         free = self._free
-        output = output_buffer
+        outputs = output_buffers
         host = self._host
         carries_functions = self.carries_functions
         kind = self.result.kind
@@ -335,12 +335,11 @@ class BoundFunction:
 
         pieces = tuple(self._codec.piece_encoder(p) for p in self.params)
 
-        def finish_call(status: int) -> Any:
-            buffer = output.buffer
+        def finish_call(status: int, buffer: Buffer, pointer: ctypes.c_void_p) -> Any:
             address = buffer.data
             if address:
                 data = memory[address:address + buffer.length]
-                free(output.pointer)
+                free(pointer)
             else:
                 data = b""
             if status != 0:
@@ -360,36 +359,39 @@ class BoundFunction:
                     given = (a is not _ABSENT) + (b is not _ABSENT) + len(more)
                     raise TypeError(f"{name}: {given} arguments for 2 parameters")
                 block = head + first(a) + second(b)
-                o = output
-                pointer = o.pointer
+                try:
+                    buffer, pointer = outputs.pair
+                except AttributeError:
+                    buffer, pointer = output_buffer()
                 status = entry(block, len(block), pointer)
-                buffer = o.buffer
                 address = buffer.data
                 if status == 0 and whole is not None and address:
                     data = memory[address:address + buffer.length]
                     free(pointer)
                     small = small_results.get(data)
                     return small if small is not None else whole(data)
-                return finish_call(status)
+                return finish_call(status, buffer, pointer)
         elif not carries_functions:
             def call(*args: Any) -> Any:
                 if len(args) != count:
                     raise TypeError(f"{name}: {len(args)} arguments for {count} parameters")
                 block = head + b"".join([piece(value) for piece, value in zip(pieces, args)])
-                return finish_call(entry(block, len(block), output.pointer))
+                buffer, pointer = output_buffer()
+                return finish_call(entry(block, len(block), pointer), buffer, pointer)
         else:
             def call(*args: Any) -> Any:
                 if len(args) != count:
                     raise TypeError(f"{name}: {len(args)} arguments for {count} parameters")
                 out = bytearray(head)
                 transfer = Transfer(False)
+                buffer, pointer = output_buffer()
                 try:
                     for encode, value in zip(encoders, args):
                         encode(out, value, transfer)
-                    status = entry(bytes(out), len(out), output.pointer)
+                    status = entry(bytes(out), len(out), pointer)
                 finally:
                     host.finish(transfer, delivered=True)
-                return finish_call(status)
+                return finish_call(status, buffer, pointer)
         call.__name__ = call.__qualname__ = name
         call.function = self   # type: ignore[attr-defined]
         return call
