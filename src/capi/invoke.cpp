@@ -1,5 +1,7 @@
 // Invocation: a host calls a generated entry point with host values and reads its result
 // block back as a host value, an error, or the first step of an async program.
+#include <algorithm>
+#include <memory>
 #include <span>
 
 #include "capi/async_program.h"
@@ -19,6 +21,7 @@ namespace {
 
 constexpr std::string_view kInvoke = "quarn_invoke";
 constexpr std::string_view kInvokeAsync = "quarn_invoke_async";
+constexpr std::string_view kInvalidSignature = "a generated signature is invalid: ";
 
 // The entry point's output, released on every path.
 struct OutputBuffer {
@@ -59,16 +62,75 @@ Invocation invocation(std::string_view function, const quarn_types *table, quarn
                       checked_array(args, arg_count, function)};
 }
 
-// Reads the signature and instantiates it with the type arguments. Every failure here is
-// the host's or the compiled program's misuse and ends the process.
-void prepare_signature(const Invocation &call, wire::Signature &out) noexcept {
-    constexpr std::string_view kInvalid = "a generated signature is invalid: ";
+// The checked signatures of the entry points a thread called last. A generated signature is
+// the same bytes call after call, so each thread reads and checks it once; entries are
+// compared by table and bytes (not by address: a host may reuse its storage). Shared
+// pointers keep an entry alive while a call that uses it runs, even if a host function called
+// back from that call evicts it.
+class SignatureCache {
+public:
+    using Checked = std::shared_ptr<const wire::Signature>;
+
+    Checked find(const quarn_types *table, std::span<const std::uint8_t> bytes) const noexcept {
+        for (const Entry &entry : entries_) {
+            if (entry.table == table && entry.bytes.size() == bytes.size() &&
+                std::equal(bytes.begin(), bytes.end(), entry.bytes.begin()))
+                return entry.signature;
+        }
+        return nullptr;
+    }
+
+    Checked insert(const quarn_types *table, std::span<const std::uint8_t> bytes,
+                   wire::Signature &&signature) {
+        Entry &entry = entries_[next_];
+        next_ = (next_ + 1) % kEntries;
+        entry.table = table;
+        entry.bytes.assign(bytes.begin(), bytes.end());
+        entry.signature =
+            std::allocate_shared<wire::Signature>(PanicAllocator<wire::Signature>(), std::move(signature));
+        return entry.signature;
+    }
+
+private:
+    static constexpr std::size_t kEntries = 8;
+    struct Entry {
+        const quarn_types *table = nullptr;
+        Vector<std::uint8_t> bytes;
+        Checked signature;
+    };
+    Entry entries_[kEntries];
+    std::size_t next_ = 0;
+};
+
+// The signature a call runs with: the checked signature itself, or its instantiation with
+// the call's type arguments.
+struct PreparedSignature {
+    SignatureCache::Checked checked;
+    wire::Signature instantiated;
+    const wire::Signature &get() const noexcept {
+        return checked->type_parameters == 0 ? *checked : instantiated;
+    }
+};
+
+// The signature read and checked against the table, from the thread's cache when it was
+// seen before.
+SignatureCache::Checked checked_signature(const Invocation &call) noexcept {
+    thread_local SignatureCache cache;
+    if (SignatureCache::Checked found = cache.find(call.table, call.signature)) return found;
     wire::Signature generic;
     Text error;
     if (!wire::read_signature(call.signature.data(), call.signature.size(), generic, error) ||
         !wire::check_signature(*call.table, generic, error)) {
-        fatal(call.function, kInvalid, error);
+        fatal(call.function, kInvalidSignature, error);
     }
+    return cache.insert(call.table, call.signature, std::move(generic));
+}
+
+// Reads the signature and instantiates it with the type arguments. Every failure here is
+// the host's or the compiled program's misuse and ends the process.
+void prepare_signature(const Invocation &call, PreparedSignature &out) noexcept {
+    out.checked = checked_signature(call);
+    const wire::Signature &generic = *out.checked;
     for (const quarn_type *type : call.type_args) {
         if (type == nullptr) fatal(call.function, kNullPointer);
         if (type->table != nullptr && type->table != call.table)
@@ -78,17 +140,15 @@ void prepare_signature(const Invocation &call, wire::Signature &out) noexcept {
         fatal(call.function, decimal(static_cast<long long>(call.type_args.size())),
               " type arguments for ", decimal(generic.type_parameters), " type parameters");
     }
-    if (generic.type_parameters == 0) {
-        out = std::move(generic);
-    } else {
-        Vector<TypeExpr> type_args;
-        type_args.reserve(call.type_args.size());
-        for (const quarn_type *type : call.type_args) type_args.push_back(type->expr);
-        if (!wire::instantiate_signature(generic, type_args, out, error))
-            fatal(call.function, kInvalid, error);
+    if (generic.type_parameters == 0) return;  // checked with the signature
+    Vector<TypeExpr> type_args;
+    type_args.reserve(call.type_args.size());
+    for (const quarn_type *type : call.type_args) type_args.push_back(type->expr);
+    Text error;
+    if (!wire::instantiate_signature(generic, type_args, out.instantiated, error) ||
+        !wire::check_result_description(*call.table, 0, out.instantiated.result, error)) {
+        fatal(call.function, kInvalidSignature, error);
     }
-    if (!wire::check_result_description(*call.table, 0, out.result, error))
-        fatal(call.function, kInvalid, error);
 }
 
 // Writes the argument block: the type arguments, then each argument with its parameter
@@ -115,9 +175,10 @@ bool write_block(const Invocation &call, const wire::Signature &signature, wire:
 
 // Checks the host's arguments, writes the block and calls the entry point. QUARN_OK with the
 // result block in `output`; QUARN_MALFORMED with a new failure in *error_out.
-int call_entry(const Invocation &call, wire::Signature &signature, OutputBuffer &output,
+int call_entry(const Invocation &call, PreparedSignature &prepared, OutputBuffer &output,
                quarn_error **error_out) noexcept {
-    prepare_signature(call, signature);
+    prepare_signature(call, prepared);
+    const wire::Signature &signature = prepared.get();
     wire::ByteSink block;
     Text error;
     if (!write_block(call, signature, block, error)) {
@@ -201,13 +262,14 @@ QUARN_API int quarn_invoke(const quarn_types *table, quarn_entry_point entry, co
     *error_out = nullptr;
     Invocation call = invocation(kInvoke, table, entry, signature, signature_length, type_args, type_arg_count,
                                  args, arg_count);
-    wire::Signature instantiated;
+    PreparedSignature prepared;
     OutputBuffer output;
-    int status = call_entry(call, instantiated, output, error_out);
+    int status = call_entry(call, prepared, output, error_out);
     if (status != QUARN_OK) return status;
-    if (instantiated.result.kind == wire::ResultKind::Async)
+    const wire::ResultDescription &result = prepared.get().result;
+    if (result.kind == wire::ResultKind::Async)
         fatal(kInvoke, "the function returns an async program; call it with quarn_invoke_async");
-    return read_result(call, instantiated.result, output.buffer, result_out, error_out);
+    return read_result(call, result, output.buffer, result_out, error_out);
 }
 
 QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point entry,
@@ -221,11 +283,11 @@ QUARN_API int quarn_invoke_async(const quarn_types *table, quarn_entry_point ent
     *error_out = nullptr;
     Invocation call = invocation(kInvokeAsync, table, entry, signature, signature_length, type_args,
                                  type_arg_count, args, arg_count);
-    wire::Signature instantiated;
+    PreparedSignature prepared;
     OutputBuffer output;
-    int status = call_entry(call, instantiated, output, error_out);
+    int status = call_entry(call, prepared, output, error_out);
     if (status != QUARN_OK) return status;
-    const wire::ResultDescription &result = instantiated.result;
+    const wire::ResultDescription &result = prepared.get().result;
     if (result.kind != wire::ResultKind::Async)
         fatal(kInvokeAsync, "the function does not return an async program; call it with quarn_invoke");
     Text error;
