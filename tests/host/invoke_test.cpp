@@ -76,6 +76,35 @@ TEST_F(HostTest, ArgumentBlocksCarryTypeArgumentsThenValues) {
     quarn_type_free(string);
 }
 
+// Signatures are remembered by their bytes, not their address: a host that reuses one
+// buffer for the signatures of different functions gets each function's own.
+TEST_F(HostTest, ASignatureBufferReusedForAnotherFunctionIsReadAgain) {
+    const kit_program_function &add = host::function("add");
+    const kit_program_function &parse = host::function("parse_nat");
+    std::vector<uint8_t> signature(add.signature, add.signature + add.signature_length);
+    host::Value a = host::nat(1), b = host::nat(2);
+    const quarn_value *two[] = {a.get(), b.get()};
+    quarn_value *result = nullptr;
+    quarn_error *error = nullptr;
+    ASSERT_EQ(quarn_invoke(kit_program_types(), add.entry, signature.data(), signature.size(), nullptr, 0,
+                           two, 2, &result, &error),
+              QUARN_OK);
+    EXPECT_EQ(host::nat_of(result), 3u);
+    quarn_value_free(result);
+
+    // The same storage, now parse_nat's signature: as long as add's, other bytes (one String
+    // parameter, an EIO result).
+    ASSERT_EQ(parse.signature_length, signature.size());
+    std::memcpy(signature.data(), parse.signature, parse.signature_length);
+    host::Value text(quarn_value_cstring("12"));
+    const quarn_value *one[] = {text.get()};
+    ASSERT_EQ(quarn_invoke(kit_program_types(), parse.entry, signature.data(), signature.size(), nullptr, 0,
+                           one, 1, &result, &error),
+              QUARN_OK);
+    EXPECT_EQ(host::nat_of(result), 12u);
+    quarn_value_free(result);
+}
+
 TEST_F(HostTest, GenericFunctionsTakeTheirTypeArguments) {
     quarn_type *nat = quarn_type_simple(QUARN_KIND_NAT);
     quarn_type *pair = quarn_type_prod(nat, nat);
