@@ -7,6 +7,8 @@
 #include "object/heartbeat.h"
 #include "object/kinds.h"
 #include "core/allocator.h"
+#include "object/heap.h"
+#include "object/small_blocks.h"
 #include "core/panic.h"
 
 using namespace quarn::object;
@@ -31,9 +33,11 @@ quarn_object *box_scalar(T value) noexcept {
 
 }  // namespace
 
-extern "C" quarn_object *quarn_alloc_ctor(uint32_t tag, uint32_t fields,
-                                          uint64_t scalar_bytes) noexcept {
-    // One branch for the three bounds.
+namespace {
+
+// Everything but a cache hit: the bounds, then the general allocation.
+[[gnu::noinline]] quarn_object *alloc_ctor_slow(uint32_t tag, uint32_t fields,
+                                                uint64_t scalar_bytes) noexcept {
     bool out_of_bounds = (tag > QUARN_MAX_CTOR_TAG) | (fields > QUARN_MAX_CTOR_FIELDS) |
                          (scalar_bytes > QUARN_MAX_CTOR_SCALAR_BYTES);
     if (out_of_bounds) [[unlikely]]
@@ -41,6 +45,34 @@ extern "C" quarn_object *quarn_alloc_ctor(uint32_t tag, uint32_t fields,
     count_heartbeat();
     size_t size = sizeof(quarn_object) + sizeof(quarn_object *) * fields + scalar_bytes;
     return allocate_object(size, static_cast<uint8_t>(tag), static_cast<uint8_t>(fields));
+}
+
+}  // namespace
+
+extern "C" quarn_object *quarn_alloc_ctor(uint32_t tag, uint32_t fields,
+                                          uint64_t scalar_bytes) noexcept {
+    // One test for the common case: a valid tag and an object small enough for the block
+    // caches, which keeps the field count and scalar size within their bounds too. Each of
+    // the three numbers is below kSmall exactly when their bitwise or is; the scalar size is
+    // among them so that a huge one cannot wrap the object size around.
+    constexpr uint64_t kSmall = small_blocks::kLargestCachedObject;
+    static_assert(kSmall > QUARN_MAX_CTOR_TAG && kSmall - 1 <= QUARN_MAX_CTOR_SCALAR_BYTES);
+    constexpr uint64_t kTagSlack = kSmall - (QUARN_MAX_CTOR_TAG + 1);
+    uint64_t last_byte = sizeof(quarn_object) - 1 + sizeof(quarn_object *) * uint64_t{fields} +
+                         scalar_bytes;
+    bool small = ((uint64_t{tag} + kTagSlack) | scalar_bytes | last_byte) < kSmall;
+    if (QUARN_SMALL_BLOCK_CACHE && small) {
+        if (void *block = small_blocks::try_take(last_byte / small_blocks::kClassGranularity))
+            [[likely]] {
+            count_heartbeat();
+            detail::count_live_objects(1);
+            auto *words = static_cast<uint64_t *>(block);
+            words[0] = last_byte + 1;
+            words[1] = uint64_t{tag} << 56 | uint64_t{fields} << 48 | 1u;
+            return reinterpret_cast<quarn_object *>(words + 1);
+        }
+    }
+    return alloc_ctor_slow(tag, fields, scalar_bytes);
 }
 
 extern "C" quarn_object *quarn_box_float(double x) noexcept { return box_scalar(x); }

@@ -99,22 +99,16 @@ inline size_t object_size(const quarn_object *o) noexcept {
     return reinterpret_cast<const size_t *>(o)[-1];
 }
 
-// Returns the block of o, whose size word said `size`, to the allocator, for callers that
-// have used the size word for something else. Any size above the largest cached object
-// (kLargeObject, say) does for every large object. The object's children are not looked at.
-inline void deallocate(quarn_object *o, size_t size) noexcept {
+// Returns the block of o to the allocator. The object's children are not looked at.
+inline void deallocate(quarn_object *o) noexcept {
     detail::count_live_objects(-1);
+    size_t size = object_size(o);
     void *block = reinterpret_cast<size_t *>(o) - 1;
     if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject)
         small_blocks::give(block, small_blocks::class_of(size));
     else
         detail::heap_free(block);
 }
-
-inline constexpr size_t kLargeObject = small_blocks::kLargestCachedObject + 1;
-
-// Returns the block of o to the allocator. The object's children are not looked at.
-inline void deallocate(quarn_object *o) noexcept { deallocate(o, object_size(o)); }
 
 // Raw buffers owned by objects (digit arrays) or by the runtime (walk stacks). The same
 // allocator serves them; failures end the process with "out of memory".

@@ -1,5 +1,7 @@
 // Releasing objects whose last reference is gone: the cold half of a decrement and the
 // iterative walk that frees everything the object owned.
+#include <cstring>
+
 #include "object/export.h"
 #include "object/heap.h"
 #include "object/kinds.h"
@@ -11,11 +13,6 @@ namespace {
 
 constexpr uint32_t kFirstCountedMultiThreaded = 0xA0000001u;
 
-// Writes back the size word of an object that the walk used as a stack link.
-inline void restore_size_word(quarn_object *o, size_t size) noexcept {
-    reinterpret_cast<size_t *>(o)[-1] = size;
-}
-
 // Drops the reference that a dying object held on a multi-threaded object; true when it
 // was the last one.
 [[gnu::always_inline]] inline bool drop_shared_reference(quarn_object *o) noexcept {
@@ -23,64 +20,59 @@ inline void restore_size_word(quarn_object *o, size_t size) noexcept {
 }
 
 // The objects whose last reference is gone and which still wait to be freed, most recent
-// first. The stack is threaded through the dying objects themselves: each one's size word,
-// which nothing else reads once the object is dying, links it to the one pushed before it.
-// So the walk never allocates, however wide or deep the graph, and a chain of single
-// children costs two stores per object. The allocator still needs the size to free the
-// block: the top 16 bits of the link word keep it (user-space addresses on x86-64 have
-// 47 bits), or kLargeSize for any object too large for that, which is all the allocator
-// needs to know of those.
+// first. The stack is threaded through the dying objects themselves: the low 48 bits of
+// each one's header word, its count and cs_sz while it lived, link it to the one pushed
+// before it (user-space addresses on x86-64 have 47 bits). The top 16 bits keep `other`
+// and the tag where the walk reads them, and the size word stays whole for the allocator.
+// So the walk never allocates, however wide or deep the graph, and a push is one load and
+// one store.
 class DyingObjects {
 public:
-    explicit DyingObjects(quarn_object *first) noexcept : top_(first) { link(first) = size_bits(first); }
-
     [[gnu::always_inline]] void push(quarn_object *o) noexcept {
-        link(o) = size_bits(o) | reinterpret_cast<uintptr_t>(top_);
+        store_header(o, (header_word(o) & kKindBits) | reinterpret_cast<uintptr_t>(top_));
         top_ = o;
     }
 
-    // The most recently pushed object and its size (kLargeSize for large ones), or null
-    // when none is left.
-    [[gnu::always_inline]] quarn_object *pop(size_t &size) noexcept {
+    // The most recently pushed object, or null when none is left.
+    [[gnu::always_inline]] quarn_object *pop() noexcept {
         quarn_object *o = top_;
-        if (o != nullptr) {
-            uintptr_t word = link(o);
-            size = word >> kSizeShift;
-            top_ = reinterpret_cast<quarn_object *>(word & kAddressMask);
-        }
+        if (o != nullptr) top_ = reinterpret_cast<quarn_object *>(header_word(o) & kLinkBits);
         return o;
     }
 
-    static constexpr size_t kLargeSize = 0xFFFF;
+    // Gives a popped object that outlives the walk (a task) a header again: count and
+    // cs_sz 0, `other` and tag as they were.
+    static void restore_header(quarn_object *o) noexcept {
+        store_header(o, header_word(o) & kKindBits);
+    }
 
 private:
-    static constexpr unsigned kSizeShift = 48;
-    static constexpr uintptr_t kAddressMask = (uintptr_t{1} << kSizeShift) - 1;
-    static_assert(kLargeSize > kLargeObject, "sizes kept in the link reach the cached sizes");
+    static constexpr uintptr_t kLinkBits = (uintptr_t{1} << 48) - 1;
+    static constexpr uintptr_t kKindBits = ~kLinkBits;
 
-    static uintptr_t &link(quarn_object *o) noexcept {
-        return reinterpret_cast<uintptr_t *>(o)[-1];
+    static uintptr_t header_word(const quarn_object *o) noexcept {
+        uintptr_t word;
+        std::memcpy(&word, o, sizeof word);
+        return word;
     }
-    static uintptr_t size_bits(quarn_object *o) noexcept {
-        size_t size = object_size(o);
-        return uintptr_t{size < kLargeSize ? size : kLargeSize} << kSizeShift;
+    static void store_header(quarn_object *o, uintptr_t word) noexcept {
+        std::memcpy(o, &word, sizeof word);
     }
 
-    quarn_object *top_;
+    quarn_object *top_ = nullptr;
 };
 
-// Drops the reference that a dying object held on `child`, adding the child to the dying
-// objects when that was its last reference.
-[[gnu::always_inline]] inline void drop_child(quarn_object *child, DyingObjects &dying) noexcept {
-    if (child == nullptr || quarn_is_scalar(child)) return;
+// Drops the reference that a dying object held on `child`; true when that was its last
+// reference and the child dies too.
+[[gnu::always_inline]] inline bool drop_child(quarn_object *child) noexcept {
+    if (child == nullptr || quarn_is_scalar(child)) return false;
     int32_t rc = quarn_rc_load(child);
     if (rc > 1) {
         quarn_rc_store(child, rc - 1);
-    } else if (rc == 1) {
-        dying.push(child);
-    } else if (static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded) {
-        if (drop_shared_reference(child)) dying.push(child);
+        return false;
     }
+    if (rc == 1) return true;
+    return static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded && drop_shared_reference(child);
 }
 
 // A dropped promise resolves its task (if nothing else did) and lets go of it directly.
@@ -91,48 +83,61 @@ void release_promise_task(quarn_promise_object *promise) noexcept {
 }
 
 // Frees o and everything it owned that has no other reference. o's count is already gone.
-[[gnu::noinline]] void release_walk(quarn_object *first) noexcept {
-    DyingObjects dying(first);
-    auto drop = [&](quarn_object *child)
-                    __attribute__((always_inline)) { drop_child(child, dying); };
-    size_t size;
-    while (quarn_object *o = dying.pop(size)) {
+//
+// The child that died last is not pushed but becomes the next object to free: it is the
+// one that would be popped next anyway, and a chain of single children (a list) then
+// never touches the stack.
+[[gnu::noinline]] void release_walk(quarn_object *o) noexcept {
+    DyingObjects dying;
+    quarn_object *next = nullptr;
+    auto drop = [&](quarn_object *child) __attribute__((always_inline)) {
+        if (!drop_child(child)) return;
+        if (next != nullptr) dying.push(next);
+        next = child;
+    };
+    do {
         // Constructors, by far the most common, take the shortest way.
-        if (o->tag <= QUARN_MAX_CTOR_TAG) {
+        if (o->tag <= QUARN_MAX_CTOR_TAG) [[likely]] {
             auto *ctor = reinterpret_cast<quarn_ctor_object *>(o);
             for (unsigned i = 0, n = o->other; i < n; ++i) drop(ctor->fields[i]);
-            deallocate(o, size);
-            continue;
-        }
-        for_each_owned_child(o, drop);
-        switch (o->tag) {
-            case QUARN_TAG_PROMISE:
-                release_promise_task(reinterpret_cast<quarn_promise_object *>(o));
-                deallocate(o, size);
-                break;
-            case QUARN_TAG_BIGNUM:
-                free_bignum_digits(reinterpret_cast<quarn_bignum_object *>(o));
-                deallocate(o, size);
-                break;
-            case QUARN_TAG_TASK:
-                // The task manager owns the block from here on; give it back its size word.
-                restore_size_word(o, sizeof(quarn_task_object));
-                task_operations().release(reinterpret_cast<quarn_task_object *>(o));
-                break;
-            case QUARN_TAG_EXTERNAL: {
-                auto *external = reinterpret_cast<quarn_external_object *>(o);
-                external->klass->finalize(external->data);
-                deallocate(o, size);
-                break;
+            deallocate(o);
+        } else {
+            for_each_owned_child(o, drop);
+            switch (o->tag) {
+                case QUARN_TAG_PROMISE:
+                    release_promise_task(reinterpret_cast<quarn_promise_object *>(o));
+                    deallocate(o);
+                    break;
+                case QUARN_TAG_BIGNUM:
+                    free_bignum_digits(reinterpret_cast<quarn_bignum_object *>(o));
+                    deallocate(o);
+                    break;
+                case QUARN_TAG_TASK:
+                    // The task manager owns the block from here on.
+                    DyingObjects::restore_header(o);
+                    task_operations().release(reinterpret_cast<quarn_task_object *>(o));
+                    break;
+                case QUARN_TAG_EXTERNAL: {
+                    auto *external = reinterpret_cast<quarn_external_object *>(o);
+                    external->klass->finalize(external->data);
+                    deallocate(o);
+                    break;
+                }
+                case QUARN_TAG_STRUCT_ARRAY:
+                case QUARN_TAG_UNUSED:
+                    internal_panic(kUnreachable);
+                default:
+                    deallocate(o);
+                    break;
             }
-            case QUARN_TAG_STRUCT_ARRAY:
-            case QUARN_TAG_UNUSED:
-                internal_panic(kUnreachable);
-            default:
-                deallocate(o, size);
-                break;
         }
-    }
+        if (next != nullptr) {
+            o = next;
+            next = nullptr;
+        } else {
+            o = dying.pop();
+        }
+    } while (o != nullptr);
 }
 
 // Before the task manager installs its operations, no task or promise can exist.
@@ -171,24 +176,16 @@ namespace {
     return rc <= 1 && rc != 0;
 }
 
-// The most common release by far: a constructor none of whose fields dies with it (boxed
-// numbers, cells of shared or scalar values). It is freed here without the walk, in a
-// function that calls nothing on its way. False, with nothing changed, when a field may die.
-[[gnu::always_inline]] inline bool release_lone_constructor(quarn_object *o) noexcept {
+// The release of a constructor none of whose fields dies with it, from its first field
+// that is not a scalar on (the fields before it are scalars). Such constructors (cells of
+// shared values, say) are freed here without the walk; when a field may die, the walk
+// takes over, with nothing changed yet.
+[[gnu::noinline]] void release_constructor(quarn_object *o, unsigned first_object) noexcept {
     auto *ctor = reinterpret_cast<quarn_ctor_object *>(o);
     unsigned n = o->other;
-    // Fields that are all scalars (boxed numbers, enumerations) need no look at any object.
-    // Read one word at a time: compiled code has just stored them one by one, and a wider
-    // load over two such stores waits for both to reach the cache.
-    unsigned scalars = 0;
-    while (scalars < n && quarn_is_scalar(ctor->fields[scalars])) ++scalars;
-    if (scalars == n) {
-        deallocate(o);
-        return true;
-    }
-    for (unsigned i = scalars; i < n; ++i)
-        if (may_die_with_parent(ctor->fields[i])) return false;
-    for (unsigned i = scalars; i < n; ++i) {
+    for (unsigned i = first_object; i < n; ++i)
+        if (may_die_with_parent(ctor->fields[i])) return release_walk(o);
+    for (unsigned i = first_object; i < n; ++i) {
         quarn_object *child = ctor->fields[i];
         if (quarn_is_scalar(child) || child == nullptr) continue;
         int32_t rc = quarn_rc_load(child);
@@ -201,7 +198,6 @@ namespace {
         }
     }
     deallocate(o);
-    return true;
 }
 
 }  // namespace
@@ -212,8 +208,18 @@ extern "C" void quarn_dec_ref_cold(quarn_object *o) noexcept {
         bool counted_shared = static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded;
         if (!counted_shared || !drop_shared_reference(o)) return;
     }
-    if (o->tag <= QUARN_MAX_CTOR_TAG && release_lone_constructor(o)) return;
-    release_walk(o);
+    if (o->tag > QUARN_MAX_CTOR_TAG) [[unlikely]]
+        return release_walk(o);
+    // The most common release by far: a constructor whose fields are all scalars (boxed
+    // numbers, enumerations), freed in a function that calls nothing on its way. Fields are
+    // read one word at a time: compiled code has just stored them one by one, and a wider
+    // load over two such stores waits for both to reach the cache.
+    auto *ctor = reinterpret_cast<quarn_ctor_object *>(o);
+    unsigned n = o->other;
+    unsigned scalars = 0;
+    while (scalars < n && quarn_is_scalar(ctor->fields[scalars])) ++scalars;
+    if (scalars != n) return release_constructor(o, scalars);
+    deallocate(o);
 }
 
 extern "C" void quarn_inc_ref_n_cold(quarn_object *o, uint64_t n) noexcept {

@@ -10,7 +10,29 @@
 
 namespace quarn::object::small_blocks {
 
-thread_local constinit ThreadCache cache __attribute__((tls_model("initial-exec"))) = {};
+namespace {
+
+constexpr ListEnds make_list_ends() noexcept {
+    ListEnds ends{};
+    for (size_t cls = 0; cls < kClasses; ++cls) ends.open[cls] = {nullptr, cache_bound(cls)};
+    ends.none = {nullptr, 0};
+    return ends;
+}
+
+constexpr ThreadCache unopened_cache() noexcept {
+    ThreadCache c{};
+    // The ends are never written through these pointers: a list end is only read.
+    for (FreeBlock *&list : c.free) list = const_cast<FreeBlock *>(&list_ends.none);
+    c.state = ThreadCache::kUnopened;
+    return c;
+}
+
+}  // namespace
+
+constinit const ListEnds list_ends = make_list_ends();
+
+thread_local constinit ThreadCache cache __attribute__((tls_model("initial-exec"))) =
+    unopened_cache();
 
 namespace {
 
@@ -25,14 +47,13 @@ void close_cache(void *) noexcept {
     uint64_t returned = 0;
     for (size_t cls = 0; cls < kClasses; ++cls) {
         FreeBlock *b = c.free[cls];
-        while (b != nullptr) {
+        while (b->next != nullptr) {
             FreeBlock *next = b->next;
             detail::heap_free(b);
             b = next;
             ++returned;
         }
-        c.free[cls] = nullptr;
-        c.room[cls] = 0;
+        c.free[cls] = const_cast<FreeBlock *>(&list_ends.none);
     }
     c.state = ThreadCache::kClosed;
     returned_at_exit.fetch_add(returned, std::memory_order_relaxed);
@@ -64,7 +85,7 @@ namespace quarn::object {
 quarn_object *allocate_slow(size_t size, uint64_t header) noexcept {
     void *block;
     if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject) {
-        block = small_blocks::take(small_blocks::class_of(size));
+        block = small_blocks::take_slow(small_blocks::class_of(size));
     } else {
         if (size > detail::kLargestBlock - sizeof(size_t)) [[unlikely]]
             internal_panic(kOutOfMemory);
@@ -83,29 +104,29 @@ quarn_object *allocate_slow(size_t size, uint64_t header) noexcept {
 
 namespace quarn::object::small_blocks {
 
-void release_block(void *block) noexcept { detail::heap_free(block); }
-
 void give_slow(void *block, size_t cls) noexcept {
     ThreadCache &c = cache;
-    if (c.state == ThreadCache::kUnopened) {
+    if (c.state == ThreadCache::kUnopened) [[unlikely]] {
         // A cache that could not be tied to its thread's end is never opened: its blocks
         // would be lost when the thread ends.
         c.state = ThreadCache::kClosed;
         const ExitKey &k = exit_key();
         if (k.valid && pthread_setspecific(k.key, &c) == 0) {
-            for (size_t i = 0; i < kClasses; ++i) c.room[i] = cache_bound(i);
+            for (size_t i = 0; i < kClasses; ++i)
+                c.free[i] = const_cast<FreeBlock *>(&list_ends.open[i]);
             c.state = ThreadCache::kOpen;
             give(block, cls);
             return;
         }
     }
+    // A full list, or a cache that is closed.
     detail::heap_free(block);
 }
 
 size_t blocks_held_by_this_thread(size_t cls) noexcept {
     const ThreadCache &c = cache;
     size_t held = 0;
-    for (const FreeBlock *b = c.free[cls]; b != nullptr; b = b->next) ++held;
+    for (const FreeBlock *b = c.free[cls]; b->next != nullptr; b = b->next) ++held;
     return held;
 }
 

@@ -12,10 +12,13 @@
 // the releasing thread's cache. No thread ever touches another thread's cache, so the lists
 // need no lock and no atomic operation, and a block is on at most one list at a time.
 //
-// Each list is bounded (kCacheBytesPerClass): past the bound, released blocks go straight
-// back to the allocator, so a thread never holds more than that per class. When a
-// thread ends, its cache is emptied into the allocator. The main thread's cache is left as
-// it is when the process ends.
+// Each list is bounded (cache_bound): past the bound, released blocks go straight back to
+// the allocator, so a thread never holds more than kCacheBytesPerClass per class. The lists
+// keep no counters of their own: each free block records how many more blocks its list may
+// take on top of it, and a list never ends in null but in a shared end block (ListEnds)
+// that says how much room an empty list has. So a take is two loads and a store, and a give
+// reads the room from the block it goes on top of. When a thread ends, its cache is emptied
+// into the allocator. The main thread's cache is left as it is when the process ends.
 #pragma once
 
 #include <cstddef>
@@ -37,37 +40,40 @@ constexpr size_t block_size(size_t cls) noexcept {
     return sizeof(size_t) + (cls + 1) * kClassGranularity;
 }
 // How many blocks a thread keeps at most in a class.
-constexpr uint16_t cache_bound(size_t cls) noexcept {
-    return static_cast<uint16_t>(kCacheBytesPerClass / block_size(cls));
+constexpr size_t cache_bound(size_t cls) noexcept {
+    return kCacheBytesPerClass / block_size(cls);
 }
-static_assert(cache_bound(0) < UINT16_MAX);
 
-// A free block on a list: its first word (the size word while it held an object) links it
-// to the next free block of the same class.
+// A free block on a list. Its first word (the size word while it held an object) links it
+// to the next block of the list; its second (the header) says how many more blocks the list
+// may take on top of it. A block whose link is null is a list end, never handed out.
 struct FreeBlock {
     FreeBlock *next;
+    size_t room;
 };
 
-// One thread's cache. All zero is a valid state (no blocks, no room), so the cache needs
-// no constructor and is trivially destructible: a thread's first release of a small object
-// finds no room and takes the slow path, which opens the cache.
+// The ends of the lists, shared by all threads and never written. An open cache's empty
+// list of class c is open[c], with room for the class's whole bound; every list of a cache
+// that is not open (not yet, or no longer, after its thread ended) is `none`, which has no
+// room, so that a release there takes the slow path.
+struct ListEnds {
+    FreeBlock open[kClasses];
+    FreeBlock none;
+};
+extern const ListEnds list_ends;
+
+// One thread's cache.
 struct ThreadCache {
     FreeBlock *free[kClasses];
-    // How many more blocks each list may take; 0 until the cache is opened and again once
-    // the thread has ended.
-    uint16_t room[kClasses];
     enum State : uint8_t { kUnopened, kOpen, kClosed } state;
 };
 
 // Initial-exec: the cache is reached at a fixed offset from the thread pointer, with no
-// call to the TLS resolver.
+// call to the TLS resolver. Every list starts at list_ends.none.
 extern thread_local constinit ThreadCache cache __attribute__((tls_model("initial-exec")));
 
-// A block for class cls when its list is empty, from the allocator (null if refused).
+// A block for class cls from the allocator (null if refused), for a miss.
 void *take_slow(size_t cls) noexcept;
-
-// Hands a block back to the allocator.
-void release_block(void *block) noexcept;
 
 // The slow half of give(): opens the cache on a thread's first release, or hands the block
 // back to the allocator when the list is full or the thread has ended.
@@ -77,10 +83,10 @@ void give_slow(void *block, size_t cls) noexcept;
 [[gnu::always_inline]] inline void *try_take(size_t cls) noexcept {
     ThreadCache &c = cache;
     FreeBlock *b = c.free[cls];
-    if (b != nullptr) [[likely]] {
-        c.free[cls] = b->next;
-        ++c.room[cls];
-    }
+    FreeBlock *next = b->next;
+    if (next == nullptr) [[unlikely]]
+        return nullptr;
+    c.free[cls] = next;
     return b;
 }
 
@@ -90,18 +96,18 @@ inline void *take(size_t cls) noexcept {
     return b != nullptr ? b : take_slow(cls);
 }
 
-// Gives back a block of class cls.
+// Gives back a block of class cls. A full list, or one of a cache that is not open, sends
+// it on to give_slow (a mass release, such as a long list, ends up there for most of its
+// blocks).
 [[gnu::always_inline]] inline void give(void *block, size_t cls) noexcept {
     ThreadCache &c = cache;
-    if (c.room[cls] == 0) [[unlikely]] {
-        // A full list: the block goes back to the allocator (a mass release, such as a long
-        // list, ends up here for most of its blocks).
-        if (c.state == ThreadCache::kOpen) return release_block(block);
+    FreeBlock *head = c.free[cls];
+    size_t room = head->room;
+    if (room == 0) [[unlikely]]
         return give_slow(block, cls);
-    }
-    --c.room[cls];
     auto *b = static_cast<FreeBlock *>(block);
-    b->next = c.free[cls];
+    b->next = head;
+    b->room = room - 1;
     c.free[cls] = b;
 }
 
