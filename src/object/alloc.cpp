@@ -35,7 +35,13 @@ quarn_object *box_scalar(T value) noexcept {
 
 namespace {
 
-// Everything but a cache hit: the bounds, then the general allocation.
+// The header word of a new constructor: rc 1, cs_sz 0, `other` = fields, tag.
+constexpr uint64_t ctor_header(uint32_t tag, uint32_t fields) noexcept {
+    return uint64_t{tag} << 56 | uint64_t{fields} << 48 | 1u;
+}
+
+// Everything but a cache hit: the bounds, then the general allocation (the cache was just
+// found empty, or the object is too large for it, so it is not asked again).
 [[gnu::noinline]] quarn_object *alloc_ctor_slow(uint32_t tag, uint32_t fields,
                                                 uint64_t scalar_bytes) noexcept {
     bool out_of_bounds = (tag > QUARN_MAX_CTOR_TAG) | (fields > QUARN_MAX_CTOR_FIELDS) |
@@ -44,7 +50,7 @@ namespace {
         invalid_ctor(tag, fields, scalar_bytes);
     count_heartbeat();
     size_t size = sizeof(quarn_object) + sizeof(quarn_object *) * fields + scalar_bytes;
-    return allocate_object(size, static_cast<uint8_t>(tag), static_cast<uint8_t>(fields));
+    return allocate_slow(size, ctor_header(tag, fields));
 }
 
 }  // namespace
@@ -60,15 +66,17 @@ extern "C" quarn_object *quarn_alloc_ctor(uint32_t tag, uint32_t fields,
     constexpr uint64_t kTagSlack = kSmall - (QUARN_MAX_CTOR_TAG + 1);
     uint64_t last_byte = sizeof(quarn_object) - 1 + sizeof(quarn_object *) * uint64_t{fields} +
                          scalar_bytes;
+    // Computed before the cache is read: the hit then needs no register saved.
+    uint64_t header = ctor_header(tag, fields);
     bool small = ((uint64_t{tag} + kTagSlack) | scalar_bytes | last_byte) < kSmall;
-    if (QUARN_SMALL_BLOCK_CACHE && small) {
+    if (QUARN_SMALL_BLOCK_CACHE && small) [[likely]] {
         if (void *block = small_blocks::try_take(last_byte / small_blocks::kClassGranularity))
             [[likely]] {
             count_heartbeat();
             detail::count_live_objects(1);
             auto *words = static_cast<uint64_t *>(block);
             words[0] = last_byte + 1;
-            words[1] = uint64_t{tag} << 56 | uint64_t{fields} << 48 | 1u;
+            words[1] = header;
             return reinterpret_cast<quarn_object *>(words + 1);
         }
     }
