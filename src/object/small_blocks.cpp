@@ -76,7 +76,23 @@ const ExitKey &exit_key() noexcept {
 
 }  // namespace
 
-void *take_slow(size_t cls) noexcept { return detail::heap_malloc(block_size(cls)); }
+void *take_slow(size_t cls) noexcept {
+    size_t size = block_size(cls);
+    ThreadCache &c = cache;
+    // An open cache whose list ran dry is refilled with a batch, so that a run of misses (a
+    // long list being built) costs one call here per batch rather than per object; a cache
+    // that is not open takes nothing. The batch goes on the list in reverse, so that it is
+    // handed out in the order the allocator gave it (usually rising addresses, which a walk
+    // over the objects later reads fastest).
+    if (c.state != ThreadCache::kOpen || c.free[cls]->next != nullptr)
+        return detail::heap_malloc(size);
+    void *batch[kLargestBatch];
+    size_t n = 0;
+    while (n < batch_size(cls) && (batch[n] = detail::heap_malloc(size)) != nullptr) ++n;
+    if (n == 0) return nullptr;
+    while (--n > 0) give(batch[n], cls);
+    return batch[0];
+}
 
 }  // namespace quarn::object::small_blocks
 
@@ -119,7 +135,21 @@ void give_slow(void *block, size_t cls) noexcept {
             return;
         }
     }
-    // A full list, or a cache that is closed.
+    if (c.state == ThreadCache::kOpen) {
+        // A full list: its top batch goes back to the allocator, which leaves room for the
+        // block and the next releases (a long list being released then costs one call here
+        // per batch rather than per object). The block under the batch records the room.
+        FreeBlock *b = c.free[cls];
+        for (size_t i = 0; i < batch_size(cls) && b->next != nullptr; ++i) {
+            FreeBlock *next = b->next;
+            detail::heap_free(b);
+            b = next;
+        }
+        c.free[cls] = b;
+        give(block, cls);
+        return;
+    }
+    // A cache that is closed.
     detail::heap_free(block);
 }
 

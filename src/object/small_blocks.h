@@ -12,8 +12,9 @@
 // the releasing thread's cache. No thread ever touches another thread's cache, so the lists
 // need no lock and no atomic operation, and a block is on at most one list at a time.
 //
-// Each list is bounded (cache_bound): past the bound, released blocks go straight back to
-// the allocator, so a thread never holds more than kCacheBytesPerClass per class. The lists
+// Each list is bounded (cache_bound): a release onto a full list first hands a batch of the
+// list's blocks back to the allocator, so a thread never holds more than kCacheBytesPerClass
+// per class; a take from an empty list fetches a batch from the allocator. The lists
 // keep no counters of their own: each free block records how many more blocks its list may
 // take on top of it, and a list never ends in null but in a shared end block (ListEnds)
 // that says how much room an empty list has. So a take is two loads and a store, and a give
@@ -44,6 +45,13 @@ constexpr size_t cache_bound(size_t cls) noexcept {
     return kCacheBytesPerClass / block_size(cls);
 }
 
+// How many blocks a miss takes from the allocator at once, and how many a full list hands
+// back to it at once: a quarter of the bound, and at most kLargestBatch.
+inline constexpr size_t kLargestBatch = 64;
+constexpr size_t batch_size(size_t cls) noexcept {
+    return cache_bound(cls) / 4 < kLargestBatch ? cache_bound(cls) / 4 : kLargestBatch;
+}
+
 // A free block on a list. Its first word (the size word while it held an object) links it
 // to the next block of the list; its second (the header) says how many more blocks the list
 // may take on top of it. A block whose link is null is a list end, never handed out.
@@ -72,11 +80,13 @@ struct ThreadCache {
 // call to the TLS resolver. Every list starts at list_ends.none.
 extern thread_local constinit ThreadCache cache __attribute__((tls_model("initial-exec")));
 
-// A block for class cls from the allocator (null if refused), for a miss.
+// A block for class cls from the allocator (null if refused), for a miss; an open cache's
+// empty list is refilled with a batch first.
 void *take_slow(size_t cls) noexcept;
 
-// The slow half of give(): opens the cache on a thread's first release, or hands the block
-// back to the allocator when the list is full or the thread has ended.
+// The slow half of give(): opens the cache on a thread's first release, makes room on a
+// full list by handing a batch back to the allocator, or hands the block itself back when
+// the thread's cache is closed.
 void give_slow(void *block, size_t cls) noexcept;
 
 // A block from the list of class cls, or null when that list is empty.
@@ -97,8 +107,7 @@ inline void *take(size_t cls) noexcept {
 }
 
 // Gives back a block of class cls. A full list, or one of a cache that is not open, sends
-// it on to give_slow (a mass release, such as a long list, ends up there for most of its
-// blocks).
+// it on to give_slow (a mass release, such as a long list, ends up there once per batch).
 [[gnu::always_inline]] inline void give(void *block, size_t cls) noexcept {
     ThreadCache &c = cache;
     FreeBlock *head = c.free[cls];
