@@ -200,16 +200,28 @@ namespace {
     deallocate(o);
 }
 
-}  // namespace
-
-namespace {
+// The release of an object that is not a constructor. Kinds that own no objects (numbers,
+// strings, scalar arrays: the results of most arithmetic and text primitives) are freed here
+// directly; the others take the walk.
+[[gnu::noinline]] void release_other(quarn_object *o) noexcept {
+    switch (o->tag) {
+        case QUARN_TAG_BIGNUM:
+            free_bignum_digits(reinterpret_cast<quarn_bignum_object *>(o));
+            return deallocate(o);
+        case QUARN_TAG_STRING:
+        case QUARN_TAG_SCALAR_ARRAY:
+            return deallocate(o);
+        default:
+            return release_walk(o);
+    }
+}
 
 // The cold decrement of an object whose count is not 1: a multi-threaded count drops one
 // reference and releases the object when that was the last; any other count is left alone.
 [[gnu::noinline]] void dec_ref_not_last(quarn_object *o, int32_t rc) noexcept {
     bool counted_shared = static_cast<uint32_t>(rc) >= kFirstCountedMultiThreaded;
     if (!counted_shared || !drop_shared_reference(o)) return;
-    if (o->tag > QUARN_MAX_CTOR_TAG) return release_walk(o);
+    if (o->tag > QUARN_MAX_CTOR_TAG) return release_other(o);
     release_constructor(o, 0);
 }
 
@@ -220,7 +232,7 @@ extern "C" void quarn_dec_ref_cold(quarn_object *o) noexcept {
     if (rc != 1) [[unlikely]]
         return dec_ref_not_last(o, rc);
     if (o->tag > QUARN_MAX_CTOR_TAG) [[unlikely]]
-        return release_walk(o);
+        return release_other(o);
     // The most common release by far: a constructor whose fields are all scalars (boxed
     // numbers, enumerations), freed in a function that calls nothing on its way. The fields
     // are and-ed together, two at a time with one branch per pair (an odd count reads its
