@@ -30,6 +30,18 @@
 #ifndef QUARN_SMALL_BLOCK_CACHE
 #define QUARN_SMALL_BLOCK_CACHE 1
 #endif
+// Large blocks are mappings of their own, except under the sanitizers: AddressSanitizer must
+// see every block, and ThreadSanitizer does not follow a mapping that the kernel moves.
+#if defined(__SANITIZE_THREAD__)
+#define QUARN_MAPPED_BLOCKS 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUARN_MAPPED_BLOCKS 0
+#endif
+#endif
+#ifndef QUARN_MAPPED_BLOCKS
+#define QUARN_MAPPED_BLOCKS QUARN_SMALL_BLOCK_CACHE
+#endif
 
 namespace quarn::object {
 
@@ -50,6 +62,24 @@ inline void heap_free(void *p) noexcept { mi_free(p); }
 
 // Blocks above this size cannot be indexed with a signed size; they are refused up front.
 inline constexpr size_t kLargestBlock = static_cast<size_t>(std::numeric_limits<ptrdiff_t>::max());
+
+// Blocks of kSmallestMappedBlock bytes or more (size word included) are mappings of their
+// own, straight from the system: unmapped as soon as they are freed, grown by the kernel
+// without a copy (reallocate_object), and backed by huge pages where the system allows. The
+// allocator would otherwise hand such blocks back to the system, or purge them, on its own
+// schedule, and a program that makes one large string after another would fault every page
+// of each one in again. The size word tells a mapped block from another.
+inline constexpr size_t kSmallestMappedBlock = size_t{4} << 20;
+
+inline bool is_mapped_block(size_t block_bytes) noexcept {
+    return QUARN_MAPPED_BLOCKS && block_bytes >= kSmallestMappedBlock;
+}
+
+// A new mapping of at least `bytes` (null if refused), its end, and a mapping moved or grown
+// to `new_bytes` (null if refused; the old one then stays as it was).
+void *map_block(size_t bytes) noexcept;
+void unmap_block(void *block, size_t bytes) noexcept;
+void *remap_block(void *block, size_t old_bytes, size_t new_bytes) noexcept;
 
 // The test suite's build counts live objects; the shipped library does not.
 #ifdef QUARN_TRACK_LIVE_OBJECTS
@@ -106,9 +136,17 @@ inline void deallocate(quarn_object *o) noexcept {
     void *block = reinterpret_cast<size_t *>(o) - 1;
     if (QUARN_SMALL_BLOCK_CACHE && size - 1 < small_blocks::kLargestCachedObject)
         small_blocks::give(block, small_blocks::class_of(size));
+    else if (detail::is_mapped_block(size + sizeof(size_t)))
+        detail::unmap_block(block, size + sizeof(size_t));
     else
         detail::heap_free(block);
 }
+
+// Gives the exclusive object o a size of `new_size` bytes, keeping its first `keep` bytes
+// (header included), and returns it, moved or not: a mapped block grows in place or moves
+// without a copy, any other one is copied into a new block. Ends the process with "out of
+// memory" when refused. Consumes o.
+quarn_object *reallocate_object(quarn_object *o, size_t new_size, size_t keep) noexcept;
 
 // Raw buffers owned by objects (digit arrays) or by the runtime (walk stacks). The same
 // allocator serves them; failures end the process with "out of memory".

@@ -105,7 +105,9 @@ quarn_object *allocate_slow(size_t size, uint64_t header) noexcept {
     } else {
         if (size > detail::kLargestBlock - sizeof(size_t)) [[unlikely]]
             internal_panic(kOutOfMemory);
-        block = detail::heap_malloc(size + sizeof(size_t));
+        size_t bytes = size + sizeof(size_t);
+        block = detail::is_mapped_block(bytes) ? detail::map_block(bytes)
+                                               : detail::heap_malloc(bytes);
     }
     if (block == nullptr) [[unlikely]]
         internal_panic(kOutOfMemory);

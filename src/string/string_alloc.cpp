@@ -50,8 +50,13 @@ quarn_string_object *string_grow(quarn_string_object *s, size_t extra) noexcept 
     size_t needed = checked_add(s->size, extra);
     if (quarn_is_exclusive(&s->header)) {
         if (s->capacity >= needed) return s;
-        quarn_string_object *grown = copy_with_capacity(s, checked_add(needed, s->capacity));
-        object::deallocate(&s->header);
+        size_t capacity = checked_add(needed, s->capacity);
+        if (capacity > kLargestLength + 1) internal_panic(kOutOfMemory);
+        quarn_object *o = object::reallocate_object(
+            &s->header, sizeof(quarn_string_object) + capacity,
+            sizeof(quarn_string_object) + s->size);
+        quarn_string_object *grown = as_string(o);
+        grown->capacity = capacity;
         return grown;
     }
     quarn_string_object *copy = copy_with_capacity(s, checked_mul(needed, 2));
