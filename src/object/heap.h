@@ -4,7 +4,7 @@
 // heap in sanitizer builds so that the sanitizers see every block. Small objects are served
 // from per-thread caches in front of it (small_blocks.h), except under AddressSanitizer,
 // which must see every block come and go; ThreadSanitizer builds keep the caches, over the
-// C heap, so that it watches them too.
+// C heap, so that it watches them too. Large blocks are mappings of their own (below).
 #pragma once
 
 #include <cstddef>
