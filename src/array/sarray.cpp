@@ -9,6 +9,7 @@
 #include "array/sarray_alloc.h"
 #include "core/checked_math.h"
 #include "object/export.h"
+#include "object/heap.h"
 #include "quarn/array.h"
 #include "string/murmur_hash.h"
 
@@ -43,13 +44,27 @@ quarn_sarray_object *copy_with_capacity(quarn_sarray_object *a, size_t capacity)
     return copy;
 }
 
+// An exclusive array given a larger capacity, in place where its block allows.
+[[gnu::noinline]] quarn_sarray_object *grow_exclusive(quarn_sarray_object *a,
+                                                      size_t capacity) noexcept {
+    size_t bytes = quarn::checked_add(quarn::checked_mul(capacity, a->header.other),
+                                      sizeof(quarn_sarray_object));
+    quarn_object *o = quarn::object::reallocate_object(&a->header, bytes,
+                                                       sizeof(quarn_sarray_object) + byte_count(a));
+    quarn_sarray_object *grown = as_sarray(o);
+    grown->capacity = capacity;
+    return grown;
+}
+
 // Room for `needed` elements: exactly that many when growing with `exact`, twice as many
 // otherwise.
 inline quarn_sarray_object *ensure_capacity(quarn_sarray_object *a, size_t needed,
                                             bool exact) noexcept {
     if (a->capacity >= needed) [[likely]]
         return a;
-    return copy_with_capacity(a, exact ? needed : quarn::checked_mul(needed, 2));
+    size_t capacity = exact ? needed : quarn::checked_mul(needed, 2);
+    if (quarn_is_exclusive(&a->header)) return grow_exclusive(a, capacity);
+    return copy_with_capacity(a, capacity);
 }
 
 inline quarn_sarray_object *ensure_exclusive(quarn_sarray_object *a) noexcept {

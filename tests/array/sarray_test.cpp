@@ -125,6 +125,26 @@ TEST_F(ScalarArrayTest, PushDoublesTheNeededCountAndCopiesSharedArrays) {
     quarn_dec(floats);
 }
 
+TEST_F(ScalarArrayTest, AnExclusiveArrayGrowsInPlaceFarPastFourMebibytesWithEveryElement) {
+    constexpr size_t kBytes = 13'000'000;
+    quarn_object *a = quarn_lean_mk_empty_byte_array(quarn_box(0));
+    for (size_t i = 0; i < kBytes; ++i) a = quarn_lean_byte_array_push(a, static_cast<uint8_t>(i * 31));
+    auto *s = reinterpret_cast<quarn_sarray_object *>(a);
+    ASSERT_EQ(s->size, kBytes);
+    EXPECT_EQ(quarn::object::object_size(a), sizeof(quarn_sarray_object) + s->capacity);
+    size_t wrong = kBytes;
+    for (size_t i = 0; i < kBytes && wrong == kBytes; ++i)
+        if (s->data[i] != static_cast<uint8_t>(i * 31)) wrong = i;
+    EXPECT_EQ(wrong, kBytes);
+    // The same size of floats, past the threshold in eight-byte elements.
+    quarn_object *f = quarn_lean_mk_empty_float_array(quarn_box(0));
+    for (size_t i = 0; i < kBytes / 8; ++i) f = quarn_lean_float_array_push(f, 0.5 * double(i));
+    EXPECT_EQ(quarn_lean_float_array_fget(f, quarn_box(kBytes / 8 - 1)), 0.5 * double(kBytes / 8 - 1));
+    EXPECT_EQ(quarn_lean_float_array_fget(f, quarn_box(12345)), 0.5 * 12345);
+    quarn_dec(f);
+    quarn_dec(a);
+}
+
 TEST_F(ScalarArrayTest, CheckedAccessFallsBackSilently) {
     quarn_object *bytes = byte_array({9, 8}, 2);
     quarn_object *floats = quarn_lean_float_array_push(quarn_lean_mk_empty_float_array(quarn_box(1)), 4.0);
